@@ -1,0 +1,27 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace torvik::cli {
+
+/// A failure that ends the command with one line on standard error and a non-zero exit status.
+class CommandError : public std::runtime_error {
+public:
+    explicit CommandError(const std::string& message, int status = 1)
+        : std::runtime_error(message), status_(status)
+    {
+    }
+    int status() const noexcept { return status_; }
+
+private:
+    int status_;
+};
+
+// One registration function per command group, each in its own source file. A group adds its
+// subcommands to the program; their callbacks throw CommandError on failure.
+void AddDbcCommands(CLI::App& app);
+
+}  // namespace torvik::cli
