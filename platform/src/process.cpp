@@ -1,0 +1,74 @@
+#include <platform/process.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace torvik::platform {
+
+ProgramExit RunProgram(const std::vector<std::string>& argv)
+{
+    ProgramExit result;
+    if (argv.empty() || argv.front().empty()) {
+        result.error = std::make_error_code(std::errc::invalid_argument);
+        return result;
+    }
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));  // posix_spawn's signature predates const
+    }
+    args.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    if (rc != 0) {
+        result.error = std::error_code(rc, std::generic_category());
+        return result;
+    }
+    result.started = true;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            result.error = std::error_code(errno, std::generic_category());
+            result.exit_status = -1;
+            return result;
+        }
+    }
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.exit_status = 128 + WTERMSIG(status);
+    }
+    return result;
+}
+
+std::filesystem::path ExecutableDirectory()
+{
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        return {};
+    }
+    return self.parent_path();
+}
+
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix,
+                                       std::error_code& error)
+{
+    error.clear();
+    std::string name = (directory / (prefix + "XXXXXX")).string();
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        error = std::error_code(errno, std::generic_category());
+        return {};
+    }
+    ::close(fd);
+    return name;
+}
+
+}  // namespace torvik::platform
