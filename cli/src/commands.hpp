@@ -23,5 +23,6 @@ private:
 // One registration function per command group, each in its own source file. A group adds its
 // subcommands to the program; their callbacks throw CommandError on failure.
 void AddDbcCommands(CLI::App& app);
+void AddContainerCommands(CLI::App& app);
 
 }  // namespace torvik::cli

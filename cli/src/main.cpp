@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     app.set_help_all_flag("--help-all", "Show the help of every command");
 
     torvik::cli::AddDbcCommands(app);
+    torvik::cli::AddContainerCommands(app);
 
     try {
         app.parse(argc, argv);
