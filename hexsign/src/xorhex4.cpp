@@ -99,7 +99,8 @@ int DataHandling(SignState& s, IHexRecord& record, std::FILE* out, std::FILE* co
     if (s.running < s.record_address) {
         s.running = s.record_address;
     }
-    for (int i = 0; i < record.dataLen; ++i) {
+    const int length = record.dataLen < 256 ? record.dataLen : 256;
+    for (int i = 0; i < length; ++i) {
         if (s.running <= kSignatureEnd) {
             FeedVectorSum(s, s.record_address, record, i);
             FeedSignature(s, record.data[i], s.record_address);
@@ -194,7 +195,9 @@ int RunSignTool(int argc, char** argv)
     // run leaves the input as it was and two runs never share a temporary file.
     std::error_code ec;
     const auto dir = input.has_parent_path() ? input.parent_path() : std::filesystem::path(".");
-    const auto tmp_path = platform::CreateUniqueFile(dir, "." + input.filename().string() + ".", ec);
+    std::string prefix = ".";
+    prefix.append(input.filename().string()).append(".");
+    const auto tmp_path = platform::CreateUniqueFile(dir, prefix, ec);
     std::FILE* tmp = tmp_path.empty() ? nullptr : std::fopen(tmp_path.c_str(), "wb");
     if (tmp == nullptr) {
         errno = ec ? ec.value() : errno;
