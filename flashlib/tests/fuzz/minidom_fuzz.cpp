@@ -1,5 +1,7 @@
-// Loads arbitrary bytes as a container document and walks what it finds the way the container does.
+// Loads arbitrary bytes as a container document and walks and reads what it finds the way the
+// container does.
 #include "minidom.hpp"
+#include "numbers.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          child != nullptr; child = dom.NextElementSibling(child)) {
         dom.GetText(child, value);
         dom.NodeName(child);
+        kq::flashlib::detail::ReadHex(value);
+        kq::flashlib::detail::ReadDecimal(value);
+        kq::flashlib::detail::ReadDouble(value);
     }
     dom.FreeDoc(doc);
     return 0;
