@@ -248,3 +248,26 @@ TEST_F(ContainerHexFile, TemporaryFileLivesAsLongAsTheContainer)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SystemProcessRunner, ReportsExitStatusSignalAndStartFailure)
+{
+    const auto runner = kq::flashlib::MakeSystemProcessRunner();
+    const auto missing = runner->Run({"/nonexistent/QuenbyFlashUtility", "x.hex"});
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.error.empty());
+
+    const auto failed = runner->Run({"/bin/false"});
+    EXPECT_TRUE(failed.started);
+    EXPECT_EQ(failed.exit_status, 1);
+
+    // Arguments arrive as given, blanks and quotes included, with no shell in between.
+    const auto exact = runner->Run({"/usr/bin/test", "a \"b\" c", "=", "a \"b\" c"});
+    EXPECT_EQ(exact.exit_status, 0);
+
+    const auto killed = runner->Run({"/bin/sh", "-c", "kill -KILL $$"});
+    EXPECT_EQ(killed.exit_status, 128 + 9);
+}
+
+}  // namespace
