@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <dbclib/model.hpp>
+#include <dbclib/text_input.hpp>
 
 namespace kq::dbclib {
 
@@ -23,12 +26,77 @@ public:
     /// Reads a DBC file in the default locale "de-DE". Returns 0 after a complete read,
     /// -1 when the file cannot be opened (the model is then unchanged).
     int ReadFromFile(const std::wstring& path) { return ReadFromFile(path, L"de-DE"); }
+    /// Reads a DBC file into the network: names its network after the file (base name up to the last
+    /// "."), parses every statement it recognises and runs ProcessAttributes. The bytes are decoded in
+    /// the code page of `locale` (a name such as L"de-DE": Windows-1252, also for unknown names;
+    /// Central European names such as L"cs-CZ" or L"pl-PL": Windows-1250), or as UTF-8 when the file is
+    /// valid UTF-8 holding non-ASCII text or starting with a byte-order mark. Reading again adds to
+    /// what is there. Blocks for the read; not for concurrent use on one object.
+    /// Returns 0 after a complete read (problems inside statements are not reported), -1 when the file
+    /// cannot be opened or read (the model is then unchanged).
     int ReadFromFile(const std::wstring& path, const std::wstring& locale);
+
+    /// Parses DBC text held in memory exactly as ReadFromFile parses a file's bytes, without touching
+    /// the network's name, then runs ProcessAttributes. Returns 0.
+    int read_from_bytes(std::string_view bytes, const std::wstring& locale = L"de-DE");
 
     /// Runs after the file is read: GenSigStartValue into initialRawValue, DBName into the name.
     virtual int ProcessAttributes();
 
     std::shared_ptr<Network> network;
+
+protected:
+    using Node = Template_Node<Msg, Sig>;
+
+    // One step per recognised statement; each continues reading where its keyword ended. The int steps
+    // return 0 on success and a negative value when the statement is abandoned (unknown item, end of
+    // the stream); ReadFromFile ignores the results.
+
+    /// `BO_ <id> <name>: <length> <transmitter>` and the signal lines after it.
+    /// -1: end of the stream before the ":"; -3: end of the stream right after the header line.
+    int ParseMessageFromFile(DbcTextStream& in);
+    /// `SG_ <name> [M|m<n>] : <start>|<length>@<order><sign> (<factor>,<offset>) [<min>|<max>] "<unit>"
+    /// <receivers>` for `message`. -1 to -9: end of the stream before the unit was complete.
+    int ParseSignalFromFile(DbcTextStream& in, const std::shared_ptr<Msg>& message);
+    /// `BU_: <node> <node> ...`. Returns 0.
+    int ParseNodesFromFile(DbcTextStream& in);
+    /// `BA_DEF_ [BU_|BO_|SG_] "<name>" <kind> ...;`
+    void ParseAttributeDefFromFile(DbcTextStream& in);
+    /// `BA_ "<name>" [BU_ <node>|BO_ <id>|SG_ <id> <signal>] <value>;`
+    void ParseAttributeFromFile(DbcTextStream& in);
+    /// `VAL_ <id> <signal> <value> "<text>" ... ;`
+    void ParseValueTableFromFile(DbcTextStream& in);
+    /// `BA_DEF_DEF_ "<name>" <value>;`
+    void AddBA_DEF_DEF(DbcTextStream& in);
+    /// `BA_DEF_DEF_REL_ "<name>" <value>;` (read and discarded)
+    void AddBA_DEF_DEF_REL(DbcTextStream& in);
+    /// `BA_DEF_REL_ BU_SG_REL_|BU_BO_REL_ "<name>" <kind> ...;`
+    void AddBA_DEF_REL(DbcTextStream& in);
+    /// `BA_REL_ "<name>" BU_SG_REL_ <node> SG_ <id> <signal> <value>;` and
+    /// `BA_REL_ "<name>" BU_BO_REL_ <node> <id> <value>;`
+    void AddBA_REL(DbcTextStream& in);
+    /// `CM_ "<text>";` -1: empty text; -2: end of the stream.
+    int AddCommentToNetwork(DbcTextStream& in);
+    /// `CM_ BU_ <node> "<text>";` -1: empty or unknown node; -2: end of the stream.
+    int AddCommentToNode(DbcTextStream& in);
+    /// `CM_ BO_ <id> "<text>";` -1: unknown message; -2: end of the stream.
+    int AddCommentToMessage(DbcTextStream& in);
+    /// `CM_ SG_ <id> <signal> "<text>";` -1: unknown message or signal; -2: end of the stream.
+    int AddCommentToSignal(DbcTextStream& in);
+    /// `BO_TX_BU_ <id> : <node>,<node>;` -1: unknown message; -2: end of the stream.
+    int ChangeMessageTransmitters(DbcTextStream& in);
+    /// `SIG_VALTYPE_ <id> <signal> : <n>;` -1: unknown message or signal; -2: end of the stream.
+    int ChangeSignalValueType(DbcTextStream& in);
+
+private:
+    void ParseText(DbcTextStream& in);
+    template <std::size_t N>
+    void ParseDefinition(DbcTextStream& in, bool relation);
+    template <std::size_t N>
+    bool ReadValueText(DbcTextStream& in, Fragment<N>& text);
+    std::shared_ptr<Dbc_AttributeDef> FindDefinition(const std::wstring& name) const;
+    std::shared_ptr<Msg> FindMessage(std::int32_t id) const;
+    std::shared_ptr<Node> FindNode(std::wstring_view name) const;
 };
 
 }  // namespace kq::dbclib

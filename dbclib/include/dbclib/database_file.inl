@@ -1,17 +1,1113 @@
 // The DBC parser. Included by database_file.hpp.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 namespace kq::dbclib {
 
-template <typename Msg, typename Sig>
-int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring&, const std::wstring&)
+namespace detail {
+
+// Buffer capacities of the parser steps, in characters including the terminator.
+inline constexpr std::size_t kStatementFragment = 500;
+inline constexpr std::size_t kShortFragment = 100;  // BA_DEF_DEF_, BA_DEF_REL_, BA_DEF_DEF_REL_, BA_REL_, SIG_VALTYPE_
+inline constexpr std::size_t kValueListFragment = 17000;
+inline constexpr std::size_t kMessageName = 500;  // also the transmitter of a BO_ line
+inline constexpr std::size_t kSignalName = 50;
+inline constexpr std::size_t kMultiplexIndicator = 10;
+inline constexpr std::size_t kOrderToken = 6;
+inline constexpr std::size_t kNodeName = 30;  // also attribute names
+
+inline bool contains(std::wstring_view text, std::wstring_view part)
 {
-    return -1;
+    return text.find(part) != std::wstring_view::npos;
+}
+
+/// Stores a value text under the definition's name unless the item has a value of that name already:
+/// Int, Hex and Enum as "%d" (an Enum value is an index), Float as "%lf" kept in single precision,
+/// String as the text itself.
+inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<Dbc_AttributeDef>& def,
+                            const wchar_t* text)
+{
+    if (item.attributes.find(def->name) != item.attributes.end()) {
+        return;
+    }
+    std::shared_ptr<Dbc_Attribute> value;
+    switch (def->valueKind) {
+    case Dbc_ValueKind::Int:
+    case Dbc_ValueKind::Hex:
+    case Dbc_ValueKind::Enum: {
+        std::int32_t number = 0;
+        WideScanner(text).int32(number);
+        value = std::make_shared<Dbc_AttributeSpec<int>>(def, number);
+        break;
+    }
+    case Dbc_ValueKind::Float: {
+        double number = 0.0;
+        WideScanner(text).real(number);
+        // Beyond the float range the value becomes infinite rather than undefined.
+        const double limit = std::numeric_limits<float>::max();
+        const float single = number > limit    ? std::numeric_limits<float>::infinity()
+                             : number < -limit ? -std::numeric_limits<float>::infinity()
+                                               : static_cast<float>(number);
+        value = std::make_shared<Dbc_AttributeSpec<float>>(def, single);
+        break;
+    }
+    case Dbc_ValueKind::String:
+        value = std::make_shared<Dbc_AttributeSpec<std::wstring>>(def, std::wstring(text));
+        break;
+    }
+    if (value) {
+        item.attributes.emplace(def->name, std::move(value));
+    }
+}
+
+/// The quoted name that follows a keyword: the text up to the opening quote is skipped, the text up to
+/// the closing quote converted with "%ls" (so a name ends at its first blank).
+template <std::size_t N>
+bool read_quoted_name(DbcTextStream& in, Fragment<N>& scratch, Fragment<kNodeName>& name)
+{
+    name.clear();
+    scratch.clear();
+    if (!in.read_until(scratch, L'"')) {
+        return false;
+    }
+    scratch.clear();
+    if (!in.read_until(scratch, L'"')) {
+        return false;
+    }
+    WideScanner(scratch.text).word(name);
+    return true;
+}
+
+/// The text between the next two double quotes.
+template <std::size_t N>
+bool read_quoted_text(DbcTextStream& in, Fragment<N>& text)
+{
+    text.clear();
+    if (!in.read_until(text, L'"')) {
+        return false;
+    }
+    text.clear();
+    return in.read_until(text, L'"');
+}
+
+}  // namespace detail
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, const std::wstring& locale)
+{
+    std::string bytes;
+    if (!detail::load_file(path, bytes)) {
+        return -1;
+    }
+    network->name = detail::network_name_from_path(path);
+    DbcTextStream in = detail::open_text(bytes, locale);
+    ParseText(in);
+    // The file's text is not needed once the model is built.
+    std::string().swap(bytes);
+    ProcessAttributes();
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, const std::wstring& locale)
+{
+    std::string copy(bytes);
+    DbcTextStream in = detail::open_text(copy, locale);
+    ParseText(in);
+    std::string().swap(copy);
+    ProcessAttributes();
+    return 0;
+}
+
+// The keyword loop. Each keyword has a matcher counting how many of its leading characters have just
+// been read: a character that continues the keyword adds one, any other sets the count to 1 when it is
+// the keyword's first character, else to 0. A step runs when its count reaches the keyword's length;
+// counts are not reset after a step. Steps run in table order within one character.
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
+{
+    static constexpr std::wstring_view kKeywords[] = {
+        L"BO_ ",          L"CM_ \"",       L"CM_ BU_ ",  L"BA_DEF_ ", L"BA_DEF_REL_ ",
+        L"BA_DEF_DEF_REL_ ", L"BA_DEF_DEF_ ", L"BA_ ",     L"BA_REL_ ", L"CM_ BO_ ",
+        L"CM_ SG_ ",      L"BO_TX_BU_ ",  L"VAL_ ",     L"SIG_VALTYPE_ ", L"BU_: ",
+    };
+    constexpr std::size_t kCount = std::size(kKeywords);
+    std::size_t matched[kCount] = {};
+    bool partial = false;  // some matcher stands inside its keyword
+    wchar_t c = 0;
+    for (;;) {
+        if (!partial) {
+            // With every matcher at 0 or complete, a character that starts no keyword only sets all of
+            // them to 0: skip such characters in bulk.
+            in.skip_to_keyword_start();
+        }
+        if (!in.get(c)) {
+            break;
+        }
+        partial = false;
+        for (std::size_t k = 0; k < kCount; ++k) {
+            const std::wstring_view keyword = kKeywords[k];
+            std::size_t& count = matched[k];
+            if (count < keyword.size() && c == keyword[count]) {
+                ++count;
+            } else {
+                count = c == keyword[0] ? 1 : 0;
+            }
+            if (count != keyword.size()) {
+                partial = partial || count != 0;
+                continue;
+            }
+            switch (k) {
+            case 0:
+                // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and
+                // "BA_DEF_ BO_" never start one, wherever comments stand.
+                if (in.line_start_before(keyword.size())) {
+                    ParseMessageFromFile(in);
+                }
+                break;
+            case 1:
+                AddCommentToNetwork(in);
+                break;
+            case 2:
+                AddCommentToNode(in);
+                break;
+            case 3:
+                ParseAttributeDefFromFile(in);
+                break;
+            case 4:
+                AddBA_DEF_REL(in);
+                break;
+            case 5:
+                AddBA_DEF_DEF_REL(in);
+                break;
+            case 6:
+                AddBA_DEF_DEF(in);
+                break;
+            case 7:
+                ParseAttributeFromFile(in);
+                break;
+            case 8:
+                AddBA_REL(in);
+                break;
+            case 9:
+                AddCommentToMessage(in);
+                break;
+            case 10:
+                AddCommentToSignal(in);
+                break;
+            case 11:
+                ChangeMessageTransmitters(in);
+                break;
+            case 12:
+                ParseValueTableFromFile(in);
+                break;
+            case 13:
+                ChangeSignalValueType(in);
+                break;
+            default:
+                ParseNodesFromFile(in);
+                break;
+            }
+        }
+    }
+}
+
+template <typename Msg, typename Sig>
+std::shared_ptr<Dbc_AttributeDef> Template_Database_File<Msg, Sig>::FindDefinition(const std::wstring& name) const
+{
+    for (const auto* table : {&network->networkDefinitions, &network->nodeDefinitions, &network->messageDefinitions,
+                              &network->signalDefinitions}) {
+        if (*table) {
+            const auto it = (*table)->find(name);
+            if (it != (*table)->end()) {
+                return it->second;
+            }
+        }
+    }
+    return nullptr;
+}
+
+template <typename Msg, typename Sig>
+std::shared_ptr<Msg> Template_Database_File<Msg, Sig>::FindMessage(std::int32_t id) const
+{
+    const auto it = network->messages.find(static_cast<std::uint32_t>(id));
+    return it == network->messages.end() ? nullptr : it->second;
+}
+
+template <typename Msg, typename Sig>
+auto Template_Database_File<Msg, Sig>::FindNode(std::wstring_view name) const -> std::shared_ptr<Node>
+{
+    const auto it = network->nodes.find(std::wstring(name));
+    return it == network->nodes.end() ? nullptr : it->second;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L':')) {
+        return -1;
+    }
+    std::int32_t id = 0;
+    Fragment<kMessageName> name;
+    name.clear();
+    {
+        WideScanner scan(fragment.text);
+        scan.int32(id) && scan.word(name);
+    }
+    fragment.clear();
+    // The end of the stream also ends the line, so a file without a final line feed keeps its last
+    // message.
+    in.read_until(fragment, L'\n');
+    std::int32_t length = 0;
+    Fragment<kMessageName> transmitter;
+    transmitter.clear();
+    {
+        WideScanner scan(fragment.text);
+        scan.int32(length) && scan.word(transmitter);
+    }
+
+    const auto& net = network;
+    const std::shared_ptr<Node> node = FindNode(transmitter.view());
+    const auto key = static_cast<std::uint32_t>(id);
+    auto it = net->messages.find(key);
+    if (it == net->messages.end()) {
+        std::vector<std::weak_ptr<Node>> transmitters;
+        if (node) {
+            transmitters.push_back(node);
+        }
+        it = net->messages
+                 .emplace(key, std::make_shared<Msg>(key, name.str(), static_cast<std::uint32_t>(length),
+                                                     std::move(transmitters), net))
+                 .first;
+    }
+    const std::shared_ptr<Msg> message = it->second;
+    if (node) {
+        node->txMessages.emplace(key, Template_TxMessage<Msg>(message, net->nodeMessageDefinitions));
+    }
+
+    wchar_t c = 0;
+    if (!in.read_char(c)) {
+        return -3;
+    }
+    if (c == L'\n') {
+        return 0;
+    }
+    // Signal lines: one leading character (normally a blank), then "SG_". Any other line is passed in
+    // pieces of four characters; the first empty line ends the message.
+    for (;;) {
+        wchar_t start[3] = {};
+        std::size_t n = 0;
+        while (n < 3) {
+            wchar_t next = 0;
+            if (!in.peek(next) || next == L'\n' || !in.read_char(start[n])) {
+                break;
+            }
+            ++n;
+        }
+        if (n == 3 && start[0] == L'S' && start[1] == L'G' && start[2] == L'_') {
+            ParseSignalFromFile(in, message);
+        }
+        if (!in.read_char(c) || c == L'\n') {
+            return 0;
+        }
+    }
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, const std::shared_ptr<Msg>& message)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L':')) {
+        return -1;
+    }
+    // Not reset: the fragment holds the name part and the bit part together.
+    if (!in.read_until(fragment, L'(')) {
+        return -2;
+    }
+
+    Fragment<kSignalName> name;
+    name.clear();
+    Fragment<kMultiplexIndicator> indicator;
+    indicator.clear();
+    Fragment<kOrderToken> token{};
+    std::int32_t start = 0;
+    std::int32_t length = 0;
+    {
+        const std::wstring_view text = fragment.view();
+        const std::size_t lower = text.find(L" m", 1);
+        const std::size_t upper = text.find(L" M", 1);
+        const bool multiplexed = (lower >= 3 && lower <= 99) || (upper >= 3 && upper <= 99);
+        WideScanner scan(fragment.text);
+        if (multiplexed) {
+            scan.word(name) && scan.word(indicator) && scan.int32(start) && scan.literal(L'|') &&
+                scan.int32(length) && scan.word(token);
+        } else {
+            scan.word(name) && scan.int32(start) && scan.literal(L'|') && scan.int32(length) && scan.word(token);
+        }
+    }
+    // "@" followed by the byte order (0 Motorola, else Intel) and the sign ("-" signed).
+    const ByteOrder order = token.text[1] == L'0' ? ByteOrder::Motorola : ByteOrder::Intel;
+    const ValueType type = token.text[2] == L'-' ? ValueType::Signed : ValueType::Unsigned;
+
+    double numbers[4] = {};  // factor, offset, minimum, maximum
+    const wchar_t delimiters[] = {L',', L')', L'[', L'|', L']'};
+    const int codes[] = {-3, -4, -5, -6, -7};
+    for (std::size_t i = 0, n = 0; i < std::size(delimiters); ++i) {
+        fragment.clear();
+        if (!in.read_until(fragment, delimiters[i])) {
+            return codes[i];
+        }
+        if (delimiters[i] != L'[') {  // the text before "[" is discarded
+            WideScanner(fragment.text).real(numbers[n++]);
+        }
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L'"')) {
+        return -8;
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L'"')) {
+        return -9;
+    }
+    Fragment<kStatementFragment> unit;
+    unit.clear();
+    WideScanner(fragment.text).word(unit);  // a unit ends at its first blank
+    fragment.clear();
+    in.read_until(fragment, L'\n');  // the end of the stream also ends the receiver list
+
+    const auto& net = network;
+    // Receivers are separated by commas (some writers use blanks); names of unknown nodes are dropped.
+    std::vector<std::weak_ptr<Node>> receivers;
+    {
+        const std::wstring_view text = fragment.view();
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+            const std::size_t end = text.find_first_of(L", \t\v\f", pos);
+            const std::wstring_view item = text.substr(pos, end == std::wstring_view::npos ? end : end - pos);
+            if (!item.empty()) {
+                if (auto node = FindNode(item.substr(0, kNodeName - 1))) {
+                    const bool known = std::any_of(receivers.begin(), receivers.end(),
+                                                   [&](const std::weak_ptr<Node>& r) { return r.lock() == node; });
+                    if (!known) {
+                        receivers.push_back(std::move(node));
+                    }
+                }
+            }
+            if (end == std::wstring_view::npos) {
+                break;
+            }
+            pos = end + 1;
+        }
+    }
+
+    auto signal = std::make_shared<Sig>(name.str(), std::weak_ptr<Msg>(message), static_cast<std::uint32_t>(start),
+                                        static_cast<std::uint32_t>(length), type, order, numbers[0], numbers[1],
+                                        numbers[2], numbers[3], unit.str(), std::move(receivers), net);
+    message->signals.emplace(signal->name, signal);
+    net->signals.emplace(signal->name, signal);
+
+    const std::wstring_view mux = indicator.view();
+    if (mux == L"M") {
+        message->multiplex.multiplexor = signal;
+    } else if (mux.size() >= 2 && mux[0] == L'm') {
+        std::int32_t number = 0;
+        WideScanner(indicator.text + 1).int32(number);
+        const auto value = static_cast<std::uint32_t>(number);
+        auto& values = message->multiplex.values;
+        const auto pos = std::lower_bound(values.begin(), values.end(), value);
+        if (pos == values.end() || *pos != value) {
+            values.insert(pos, value);
+        }
+        message->multiplex.signalsByValue[value].push_back(signal);
+        signal->isMultiplexed = true;
+        signal->multiplexValue = value;
+    }
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ParseNodesFromFile(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    in.read_until(fragment, L'\n');  // the end of the stream also ends the list
+    // Names separated by single blanks; two blanks in a row or the end stop the list.
+    const std::wstring_view text = fragment.view();
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t blank = text.find(L' ', pos);
+        const std::size_t end = blank == std::wstring_view::npos ? text.size() : blank;
+        if (end == pos) {
+            break;
+        }
+        const std::wstring nodeName(text.substr(pos, std::min(end - pos, kNodeName - 1)));
+        if (network->nodes.find(nodeName) == network->nodes.end()) {
+            network->nodes.emplace(nodeName, std::make_shared<Node>(nodeName, network));
+        }
+        if (blank == std::wstring_view::npos) {
+            break;
+        }
+        pos = blank + 1;
+    }
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+template <std::size_t N>
+void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool relation)
+{
+    using namespace detail;
+    Fragment<N> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    std::shared_ptr<Dbc_DefinitionTable> table;
+    const std::wstring_view object = fragment.view();
+    if (relation) {
+        if (contains(object, L"BU_SG_REL_")) {
+            table = network->nodeSignalDefinitions;
+        } else if (contains(object, L"BU_BO_REL_")) {
+            table = network->nodeMessageDefinitions;
+        }
+    } else if (contains(object, L"BU_")) {
+        table = network->nodeDefinitions;
+    } else if (contains(object, L"BO_")) {
+        table = network->messageDefinitions;
+    } else if (contains(object, L"SG_")) {
+        table = network->signalDefinitions;
+    } else if (object.empty()) {
+        // Network attributes are written with two blanks after the keyword.
+        table = network->networkDefinitions;
+    }
+
+    Fragment<kNodeName> name;
+    if (!read_quoted_name(in, fragment, name)) {
+        return;
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ') || !in.read_until(fragment, L';')) {
+        return;
+    }
+    if (!table) {
+        return;
+    }
+    const std::wstring key = name.str();
+    if (table->find(key) != table->end()) {
+        return;
+    }
+
+    const std::wstring_view text = fragment.view();
+    std::shared_ptr<Dbc_AttributeDef> def;
+    if (text.starts_with(L"STRING")) {
+        def = std::make_shared<Dbc_StringAttributeDef>(key);
+    } else if (text.starts_with(L"HEX") || text.starts_with(L"INT")) {
+        std::int32_t minimum = 0;
+        std::int32_t maximum = 0;
+        WideScanner scan(fragment.text + 3);
+        scan.int32(minimum) && scan.int32(maximum);
+        if (text[0] == L'H') {
+            def = std::make_shared<Dbc_HexAttributeDef>(key, minimum, maximum);
+        } else {
+            def = std::make_shared<Dbc_IntAttributeDef>(key, minimum, maximum);
+        }
+    } else if (text.starts_with(L"ENUM")) {
+        // The texts between successive pairs of quotes; an unclosed quote ends the list.
+        std::vector<std::wstring> values;
+        std::size_t pos = 4;
+        for (;;) {
+            const std::size_t open = text.find(L'"', pos);
+            if (open == std::wstring_view::npos) {
+                break;
+            }
+            const std::size_t close = text.find(L'"', open + 1);
+            if (close == std::wstring_view::npos) {
+                break;
+            }
+            values.emplace_back(text.substr(open + 1, close - open - 1));
+            pos = close + 1;
+        }
+        def = std::make_shared<Dbc_EnumAttributeDef>(key, std::move(values));
+    } else if (text.starts_with(L"FLOAT")) {
+        float minimum = 0.0f;
+        float maximum = 0.0f;
+        WideScanner scan(fragment.text + 5);
+        scan.real(minimum) && scan.real(maximum);
+        def = std::make_shared<Dbc_FloatAttributeDef>(key, minimum, maximum);
+    }
+    if (def) {
+        table->emplace(key, std::move(def));
+    }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ParseAttributeDefFromFile(DbcTextStream& in)
+{
+    ParseDefinition<detail::kStatementFragment>(in, false);
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::AddBA_DEF_REL(DbcTextStream& in)
+{
+    ParseDefinition<detail::kShortFragment>(in, true);
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kShortFragment> fragment;
+    Fragment<kNodeName> name;
+    if (!read_quoted_name(in, fragment, name)) {
+        return;
+    }
+    const auto def = FindDefinition(name.str());
+    if (!def) {
+        return;
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    wchar_t c = 0;
+    if (!in.read_char(c)) {
+        return;
+    }
+    fragment.clear();
+    if (c == L'"') {
+        if (!in.read_until(fragment, L'"')) {
+            return;
+        }
+        if (def->valueKind == Dbc_ValueKind::String) {
+            static_cast<Dbc_StringAttributeDef&>(*def).defaultValue = fragment.str();
+        } else if (def->valueKind == Dbc_ValueKind::Enum) {
+            auto& enumDef = static_cast<Dbc_EnumAttributeDef&>(*def);
+            const auto it = std::find(enumDef.values.begin(), enumDef.values.end(), fragment.view());
+            if (it != enumDef.values.end()) {
+                enumDef.defaultIndex = static_cast<std::int32_t>(it - enumDef.values.begin());
+            }
+        }
+        return;
+    }
+    fragment.push(c);
+    if (!in.read_until(fragment, L';')) {
+        return;
+    }
+    WideScanner scan(fragment.text);
+    switch (def->valueKind) {
+    case Dbc_ValueKind::Int:
+        scan.int32(static_cast<Dbc_IntAttributeDef&>(*def).defaultValue);
+        break;
+    case Dbc_ValueKind::Hex:
+        scan.int32(static_cast<Dbc_HexAttributeDef&>(*def).defaultValue);
+        break;
+    case Dbc_ValueKind::Float:
+        scan.real(static_cast<Dbc_FloatAttributeDef&>(*def).defaultValue);
+        break;
+    default:
+        break;
+    }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF_REL(DbcTextStream& in)
+{
+    Fragment<detail::kShortFragment> fragment;
+    fragment.clear();
+    in.read_until(fragment, L';');
+}
+
+// The value of a BA_ or BA_REL_ statement for a node, message, signal or relation: a quoted text (the
+// statement is then read to its ";") or the text up to ";".
+template <typename Msg, typename Sig>
+template <std::size_t N>
+bool Template_Database_File<Msg, Sig>::ReadValueText(DbcTextStream& in, Fragment<N>& text)
+{
+    wchar_t c = 0;
+    if (!in.read_char(c)) {
+        return false;
+    }
+    text.clear();
+    if (c == L'"') {
+        if (!in.read_until(text, L'"')) {
+            return false;
+        }
+        Fragment<N> rest;
+        rest.clear();
+        return in.read_until(rest, L';');
+    }
+    text.push(c);
+    return in.read_until(text, L';');
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    Fragment<kNodeName> name;
+    if (!read_quoted_name(in, fragment, name)) {
+        return;
+    }
+    const auto def = FindDefinition(name.str());
+    if (!def) {
+        return;  // the rest of the statement is left to the keyword loop
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    wchar_t c = 0;
+    if (!in.read_char(c)) {
+        return;
+    }
+    fragment.clear();
+    if (c == L'"') {
+        // A network value in quotes.
+        if (!in.read_until(fragment, L'"')) {
+            return;
+        }
+        if (def->valueKind == Dbc_ValueKind::String) {
+            store_attribute(*network, def, fragment.text);
+        }
+        return;
+    }
+    fragment.push(c);
+    for (;;) {
+        if (!in.read_char(c)) {
+            return;
+        }
+        if (c == L' ' || c == L';') {
+            break;
+        }
+        fragment.push(c);
+    }
+    fragment.terminate();
+
+    const std::wstring_view object = fragment.view();
+    Dbc_AttributesForItem* target = nullptr;
+    std::shared_ptr<void> keep;  // holds the target while the value is read
+    if (contains(object, L"BU_")) {
+        Fragment<kNodeName> nodeName;
+        nodeName.clear();
+        if (!in.read_until(nodeName, L' ')) {
+            return;
+        }
+        auto node = FindNode(nodeName.view());
+        if (!node) {
+            return;
+        }
+        target = node.get();
+        keep = std::move(node);
+    } else if (contains(object, L"BO_")) {
+        fragment.clear();
+        if (!in.read_until(fragment, L' ')) {
+            return;
+        }
+        std::int32_t id = 0;
+        WideScanner(fragment.text).int32(id);
+        auto message = FindMessage(id);
+        if (!message) {
+            return;
+        }
+        target = message.get();
+        keep = std::move(message);
+    } else if (contains(object, L"SG_")) {
+        fragment.clear();
+        if (!in.read_until(fragment, L' ')) {
+            return;
+        }
+        std::int32_t id = 0;
+        WideScanner(fragment.text).int32(id);
+        Fragment<kSignalName> signalName;
+        signalName.clear();
+        if (!in.read_until(signalName, L' ')) {
+            return;
+        }
+        const auto message = FindMessage(id);
+        if (!message) {
+            return;
+        }
+        const auto it = message->signals.find(signalName.str());
+        if (it == message->signals.end()) {
+            return;
+        }
+        target = it->second.get();
+        keep = it->second;
+    } else {
+        // Anything else is a network value written without quotes.
+        store_attribute(*network, def, fragment.text);
+        return;
+    }
+    if (!ReadValueText(in, fragment)) {
+        return;
+    }
+    store_attribute(*target, def, fragment.text);
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kShortFragment> fragment;
+    Fragment<kNodeName> name;
+    if (!read_quoted_name(in, fragment, name)) {
+        return;
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    const bool nodeSignal = contains(fragment.view(), L"BU_SG_REL_");
+    if (!nodeSignal && !contains(fragment.view(), L"BU_BO_REL_")) {
+        return;
+    }
+    Fragment<kNodeName> nodeName;
+    nodeName.clear();
+    if (!in.read_until(nodeName, L' ')) {
+        return;
+    }
+    if (nodeSignal) {
+        fragment.clear();
+        if (!in.read_until(fragment, L' ')) {  // "SG_"
+            return;
+        }
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    std::int32_t id = 0;
+    WideScanner(fragment.text).int32(id);
+    Fragment<kSignalName> signalName;
+    signalName.clear();
+    if (nodeSignal && !in.read_until(signalName, L' ')) {
+        return;
+    }
+
+    const auto node = FindNode(nodeName.view());
+    if (!node) {
+        return;
+    }
+    Dbc_AttributesForItem* target = nullptr;
+    std::shared_ptr<Dbc_DefinitionTable> table;
+    if (nodeSignal) {
+        // Nothing fills rxSignals, so these values find no record.
+        const auto it = node->rxSignals.find(signalName.str());
+        if (it == node->rxSignals.end()) {
+            return;
+        }
+        target = &it->second;
+        table = network->nodeSignalDefinitions;
+    } else {
+        const auto it = node->txMessages.find(static_cast<std::uint32_t>(id));
+        if (it == node->txMessages.end()) {
+            return;
+        }
+        target = &it->second;
+        table = network->nodeMessageDefinitions;
+    }
+    if (!table) {
+        return;
+    }
+    const auto def = table->find(name.str());
+    if (def == table->end()) {
+        return;
+    }
+    if (!ReadValueText(in, fragment)) {
+        return;
+    }
+    store_attribute(*target, def->second, fragment.text);
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::AddCommentToNetwork(DbcTextStream& in)
+{
+    Fragment<detail::kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L'"')) {
+        return -2;
+    }
+    if (fragment.fill == 0) {
+        return -1;
+    }
+    network->comment = fragment.str();
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::AddCommentToNode(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kNodeName> nodeName;
+    nodeName.clear();
+    if (!in.read_until(nodeName, L' ')) {
+        return -2;
+    }
+    if (nodeName.fill == 0) {
+        return -1;
+    }
+    const auto node = FindNode(nodeName.view());
+    if (!node) {
+        return -1;
+    }
+    Fragment<kStatementFragment> text;
+    if (!read_quoted_text(in, text)) {
+        return -2;
+    }
+    node->comment = text.str();
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::AddCommentToMessage(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return -2;
+    }
+    std::int32_t id = 0;
+    WideScanner(fragment.text).int32(id);
+    const auto message = FindMessage(id);
+    if (!message) {
+        return -1;
+    }
+    if (!read_quoted_text(in, fragment)) {
+        return -2;
+    }
+    message->comment = fragment.str();
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::AddCommentToSignal(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return -2;
+    }
+    std::int32_t id = 0;
+    WideScanner(fragment.text).int32(id);
+    Fragment<kSignalName> signalName;
+    signalName.clear();
+    if (!in.read_until(signalName, L' ')) {
+        return -2;
+    }
+    const auto message = FindMessage(id);
+    if (!message) {
+        return -1;
+    }
+    const auto it = message->signals.find(signalName.str());
+    if (it == message->signals.end()) {
+        return -1;
+    }
+    if (!read_quoted_text(in, fragment)) {
+        return -2;
+    }
+    it->second->comment = fragment.str();
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L':')) {
+        return -2;
+    }
+    std::int32_t id = 0;
+    WideScanner(fragment.text).int32(id);
+    const auto message = FindMessage(id);
+    if (!message) {
+        return -1;
+    }
+    const auto key = static_cast<std::uint32_t>(id);
+    for (const auto& weak : message->transmitters) {
+        if (const auto node = weak.lock()) {
+            node->txMessages.erase(key);
+        }
+    }
+    message->transmitters.clear();
+
+    fragment.clear();
+    if (!in.read_until(fragment, L';')) {
+        return -2;
+    }
+    std::wstring_view text = fragment.view();
+    if (text.empty()) {
+        return 0;
+    }
+    text.remove_prefix(std::min(text.find_first_not_of(L' '), text.size()));
+    // Comma-separated names; a name with blanks around it names no node.
+    for (;;) {
+        const std::size_t comma = text.find(L',');
+        const std::wstring_view item = text.substr(0, std::min(comma, kNodeName - 1));
+        if (auto node = FindNode(item)) {
+            message->transmitters.push_back(node);
+            node->txMessages.emplace(key, Template_TxMessage<Msg>(message, network->nodeMessageDefinitions));
+        }
+        if (comma == std::wstring_view::npos) {
+            break;
+        }
+        text.remove_prefix(comma + 1);
+    }
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kStatementFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L' ')) {
+        return;
+    }
+    std::int32_t id = 0;
+    WideScanner(fragment.text).int32(id);
+    Fragment<kSignalName> signalName;
+    signalName.clear();
+    if (!in.read_until(signalName, L' ')) {
+        return;
+    }
+    const auto message = FindMessage(id);
+    if (!message) {
+        return;
+    }
+    const auto it = message->signals.find(signalName.str());
+    if (it == message->signals.end()) {
+        return;
+    }
+    auto& descriptions = it->second->valueDescriptions;
+
+    Fragment<kValueListFragment> list;
+    list.clear();
+    if (!in.read_until(list, L';')) {
+        return;
+    }
+    // Pairs of a decimal value (up to the next blank) and a quoted text.
+    const std::wstring_view text = list.view();
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t blank = text.find(L' ', pos);
+        const std::size_t end = blank == std::wstring_view::npos ? text.size() : blank;
+        // Read as a decimal integer (0 when nothing converts), kept as its 32-bit pattern; the blank is
+        // replaced by a terminator for the conversion.
+        std::int32_t value = 0;
+        const wchar_t saved = list.text[end];
+        list.text[end] = L'\0';
+        WideScanner(list.text + pos).int32(value);
+        list.text[end] = saved;
+        pos = end == text.size() ? end : end + 1;
+        if (pos < text.size() && text[pos] == L'"') {
+            const std::size_t close = text.find(L'"', pos + 1);
+            if (close == std::wstring_view::npos) {
+                break;
+            }
+            descriptions.try_emplace(static_cast<std::uint32_t>(value), std::wstring(text.substr(pos + 1, close - pos - 1)));
+            pos = close + 1;
+        }
+    }
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ChangeSignalValueType(DbcTextStream& in)
+{
+    using namespace detail;
+    Fragment<kShortFragment> fragment;
+    fragment.clear();
+    if (!in.read_until(fragment, L':')) {
+        return -2;
+    }
+    std::int32_t id = 0;
+    Fragment<kSignalName> signalName;
+    signalName.clear();
+    {
+        WideScanner scan(fragment.text);
+        scan.int32(id) && scan.word(signalName);
+    }
+    fragment.clear();
+    if (!in.read_until(fragment, L';')) {
+        return -2;
+    }
+    std::int32_t kind = 0;
+    WideScanner(fragment.text).int32(kind);
+    const auto message = FindMessage(id);
+    if (!message) {
+        return -1;
+    }
+    const auto it = message->signals.find(signalName.str());
+    if (it == message->signals.end()) {
+        return -1;
+    }
+    if (kind == 1) {
+        it->second->valueType = ValueType::Float;
+    } else if (kind == 2) {
+        it->second->valueType = ValueType::Double;
+    }
+    return 0;
 }
 
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::ProcessAttributes()
 {
+    static const std::wstring kStartValue = L"GenSigStartValue";
+    for (const auto& [signalName, signal] : network->signals) {
+        const auto it = signal->attributes.find(kStartValue);
+        if (it == signal->attributes.end() || !it->second) {
+            continue;
+        }
+        // An integer value; a value defined as FLOAT is rounded toward zero.
+        bool negative = false;
+        RawNumber magnitude = 0;
+        if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(it->second.get())) {
+            negative = i->value < 0;
+            magnitude = static_cast<std::uint32_t>(negative ? 0u - static_cast<std::uint32_t>(i->value)
+                                                            : static_cast<std::uint32_t>(i->value));
+        } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(it->second.get())) {
+            if (!std::isfinite(f->value)) {
+                continue;
+            }
+            const double whole = std::trunc(static_cast<double>(f->value));
+            negative = whole < 0.0;
+            magnitude = RawNumber(std::fabs(whole));
+        } else {
+            continue;
+        }
+        signal->initialRawValue = negative ? RawNumber(~magnitude + 1) : magnitude;
+    }
+    const auto name = network->attributes.find(L"DBName");
+    if (name != network->attributes.end()) {
+        if (const auto* s = dynamic_cast<const Dbc_AttributeSpec<std::wstring>*>(name->second.get())) {
+            network->name = s->value;
+        }
+    }
     return 0;
 }
 

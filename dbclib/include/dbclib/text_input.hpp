@@ -1,0 +1,293 @@
+#pragma once
+
+// The text input of the DBC parser: the decoded character stream, the fixed fragment buffers the parser
+// steps read into, and the small number and word readers they convert fragments with.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <dbclib/export.hpp>
+
+namespace kq::dbclib {
+
+/// A fixed wide-character buffer of `Capacity` characters including the terminator. Text beyond
+/// `Capacity - 1` characters is dropped, never written past the buffer.
+template <std::size_t Capacity>
+struct Fragment {
+    static_assert(Capacity >= 2);
+
+    void clear()
+    {
+        fill = 0;
+        text[0] = L'\0';
+    }
+    void push(wchar_t c)
+    {
+        if (fill < Capacity - 1) {
+            text[fill++] = c;
+        }
+    }
+    void terminate() { text[fill] = L'\0'; }
+    /// The text up to its terminator (an embedded null character ends it early, as in a C string).
+    std::wstring_view view() const { return std::wstring_view(text, std::char_traits<wchar_t>::length(text)); }
+    std::wstring str() const { return std::wstring(view()); }
+
+    std::size_t fill = 0;
+    wchar_t text[Capacity];
+};
+
+/// The characters of a DBC file held in memory: bytes decoded on the fly either through a table for
+/// the bytes 0x80 to 0xFF (a single-byte code page) or as UTF-8 (checked to be valid beforehand).
+/// Carriage returns that stood before a line feed are already gone (text-mode reading).
+class DbcTextStream {
+public:
+    DbcTextStream() = default;
+    /// `highTable` maps the bytes 0x80 to 0xFF (128 entries); null means the bytes are valid UTF-8.
+    DbcTextStream(const char* begin, const char* end, const wchar_t* highTable)
+        : begin_(reinterpret_cast<const unsigned char*>(begin)),
+          p_(begin_),
+          end_(reinterpret_cast<const unsigned char*>(end)),
+          high_(highTable)
+    {
+    }
+
+    /// Plain character input: false at the end of the stream.
+    bool get(wchar_t& c)
+    {
+        if (p_ == end_) {
+            return false;
+        }
+        const unsigned char b = *p_++;
+        if (b < 0x80) {
+            c = static_cast<wchar_t>(b);
+        } else if (high_ != nullptr) {
+            c = high_[b - 0x80];
+        } else {
+            c = utf8_tail(b);
+        }
+        return true;
+    }
+
+    /// The next character without taking it.
+    bool peek(wchar_t& c) const
+    {
+        DbcTextStream copy = *this;
+        return copy.get(c);
+    }
+
+    /// One character; a carriage return is passed over and the character after it is used.
+    bool read_char(wchar_t& c)
+    {
+        if (!get(c)) {
+            return false;
+        }
+        if (c == L'\r') {
+            return get(c);
+        }
+        return true;
+    }
+
+    /// Appends characters (read_char) to `out` at its fill count until `delimiter`, which is not
+    /// stored; terminates `out`. False at the end of the stream.
+    template <std::size_t N>
+    bool read_until(Fragment<N>& out, wchar_t delimiter)
+    {
+        wchar_t c = 0;
+        for (;;) {
+            if (p_ != end_ && *p_ < 0x80 && *p_ != '\r') {
+                // Plain ASCII: no decoding and no carriage return to pass over.
+                c = static_cast<wchar_t>(*p_++);
+            } else if (!read_char(c)) {
+                out.terminate();
+                return false;
+            }
+            if (c == delimiter) {
+                out.terminate();
+                return true;
+            }
+            out.push(c);
+        }
+    }
+
+    /// Skips characters that cannot start any keyword of the parser (every keyword starts with one of
+    /// B, C, S, V). These are ASCII, so the skip works on bytes in both encodings.
+    void skip_to_keyword_start()
+    {
+        while (p_ != end_ && !is_keyword_start(*p_)) {
+            ++p_;
+        }
+    }
+
+    /// True when only blanks and tabs stand between the start of the current line and the character
+    /// `back` bytes before the read position (ASCII characters are one byte in both encodings).
+    bool line_start_before(std::size_t back) const
+    {
+        const unsigned char* q = p_ - back;
+        while (q != begin_ && (q[-1] == ' ' || q[-1] == '\t')) {
+            --q;
+        }
+        return q == begin_ || q[-1] == '\n';
+    }
+
+    bool at_end() const { return p_ == end_; }
+
+private:
+    static bool is_keyword_start(unsigned char b) { return b == 'B' || b == 'C' || b == 'S' || b == 'V'; }
+
+    // The lead byte is taken; the stream was checked to be valid UTF-8, the bounds check only keeps a
+    // misuse from reading past the end.
+    wchar_t utf8_tail(unsigned char lead)
+    {
+        int more = 0;
+        std::uint32_t cp = 0;
+        if (lead >= 0xF0) {
+            more = 3;
+            cp = lead & 0x07u;
+        } else if (lead >= 0xE0) {
+            more = 2;
+            cp = lead & 0x0Fu;
+        } else {
+            more = 1;
+            cp = lead & 0x1Fu;
+        }
+        for (; more > 0 && p_ != end_; --more) {
+            cp = (cp << 6) | (*p_++ & 0x3Fu);
+        }
+        return static_cast<wchar_t>(cp);
+    }
+
+    const unsigned char* begin_ = nullptr;
+    const unsigned char* p_ = nullptr;
+    const unsigned char* end_ = nullptr;
+    const wchar_t* high_ = nullptr;
+};
+
+namespace detail {
+
+/// Reads a whole file into `bytes` (the wide path goes to the file system as UTF-8). False when the
+/// file cannot be opened or read; `bytes` is then unspecified.
+KQ_DBCLIB_API bool load_file(const std::wstring& path, std::string& bytes);
+
+/// Prepares file bytes for parsing, in place: drops each carriage return that directly precedes a line
+/// feed and picks the decoding. A file that is valid UTF-8 (after an optional byte-order mark, which is
+/// skipped) and holds non-ASCII characters, or starts with the mark, is read as UTF-8; any other file
+/// through the code page of `locale` (Windows-1250 for Central European locales, else Windows-1252).
+/// The stream points into `bytes`, which must outlive it and stay unchanged.
+KQ_DBCLIB_API DbcTextStream open_text(std::string& bytes, const std::wstring& locale);
+
+/// The network name a file gets: the file name after the last backslash or slash, up to its last ".".
+KQ_DBCLIB_API std::wstring network_name_from_path(const std::wstring& path);
+
+/// Floating-point conversion as the C library's formatted input does it ("." decimal point whatever the
+/// locale; decimal, hexadecimal, inf and nan forms; out-of-range values become infinity or zero) at
+/// `text`, which starts at the number (no blanks). Returns the end of the number, or null when nothing
+/// converts (the value is then untouched).
+KQ_DBCLIB_API const wchar_t* parse_double(const wchar_t* text, double& value);
+KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
+
+inline bool is_scan_space(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+}  // namespace detail
+
+/// Reads conversions from a null-terminated fragment the way the C library's formatted input does with
+/// the "C" locale: every conversion skips leading white space; after the first failed conversion every
+/// later one fails too and leaves its target untouched.
+class WideScanner {
+public:
+    explicit WideScanner(const wchar_t* text) : p_(text) {}
+
+    /// "%d": optional sign and decimal digits; the value is kept modulo 2^32, so 2364540158 reads as the
+    /// bit pattern 0x8CF004FE.
+    bool int32(std::int32_t& value)
+    {
+        if (!ok_) {
+            return false;
+        }
+        skip_space();
+        const wchar_t* q = p_;
+        bool negative = false;
+        if (*q == L'+' || *q == L'-') {
+            negative = *q == L'-';
+            ++q;
+        }
+        if (*q < L'0' || *q > L'9') {
+            return ok_ = false;
+        }
+        std::uint32_t v = 0;
+        for (; *q >= L'0' && *q <= L'9'; ++q) {
+            v = v * 10u + static_cast<std::uint32_t>(*q - L'0');
+        }
+        if (negative) {
+            v = 0u - v;
+        }
+        value = static_cast<std::int32_t>(v);
+        p_ = q;
+        return true;
+    }
+
+    /// "%ls": the characters up to the next white space; what does not fit into `out` is dropped.
+    template <std::size_t N>
+    bool word(Fragment<N>& out)
+    {
+        if (!ok_) {
+            return false;
+        }
+        skip_space();
+        if (*p_ == L'\0') {
+            return ok_ = false;
+        }
+        out.clear();
+        for (; *p_ != L'\0' && !detail::is_scan_space(*p_); ++p_) {
+            out.push(*p_);
+        }
+        out.terminate();
+        return true;
+    }
+
+    /// "%lf" and "%f".
+    bool real(double& value) { return convert(value, &detail::parse_double); }
+    bool real(float& value) { return convert(value, &detail::parse_float); }
+
+    /// A literal character of the format: must be the next character, white space included.
+    bool literal(wchar_t c)
+    {
+        if (!ok_ || *p_ != c) {
+            return ok_ = false;
+        }
+        ++p_;
+        return true;
+    }
+
+    void skip_space()
+    {
+        while (detail::is_scan_space(*p_)) {
+            ++p_;
+        }
+    }
+
+private:
+    template <typename T>
+    bool convert(T& value, const wchar_t* (*parse)(const wchar_t*, T&))
+    {
+        if (!ok_) {
+            return false;
+        }
+        skip_space();
+        const wchar_t* end = parse(p_, value);
+        if (end == nullptr) {
+            return ok_ = false;
+        }
+        p_ = end;
+        return true;
+    }
+
+    const wchar_t* p_;
+    bool ok_ = true;
+};
+
+}  // namespace kq::dbclib

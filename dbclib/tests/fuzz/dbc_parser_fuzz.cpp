@@ -1,0 +1,36 @@
+// Feeds arbitrary bytes to the DBC parser and walks the model it builds.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include <dbclib/dbc.hpp>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace kq::dbclib;
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    Dbc_File file;
+    // An odd size reads with the Central European table, so both code pages are reached.
+    file.read_from_bytes(bytes, size % 2 == 0 ? L"de-DE" : L"pl-PL");
+
+    // Touch every item so that a dangling reference or a broken invariant shows up.
+    std::size_t total = file.network->name.size() + file.network->comment.size();
+    for (const auto& [id, message] : file.network->messages) {
+        total += message->name.size() + message->comment.size() + message->transmitters.size();
+        for (const auto& [name, signal] : message->signals) {
+            total += name.size() + signal->unit.size() + signal->valueDescriptions.size();
+            if (signal->message.lock() != message) {
+                __builtin_trap();
+            }
+        }
+        for (const auto& [value, signals] : message->multiplex.signalsByValue) {
+            total += signals.size() + value;
+        }
+    }
+    for (const auto& [name, node] : file.network->nodes) {
+        for (const auto& [id, record] : node->txMessages) {
+            total += record.message->name.size() + record.attributes.size();
+        }
+    }
+    return total == SIZE_MAX ? 1 : 0;
+}

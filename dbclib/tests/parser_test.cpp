@@ -1,0 +1,732 @@
+// The DBC parser: statements, delimiters and buffer limits, decoding, files on disk and real-world
+// databases.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <dbclib/dbc.hpp>
+
+namespace kq::dbclib {
+namespace {
+
+namespace fs = std::filesystem;
+
+Dbc_File Parse(std::string_view text, const std::wstring& locale = L"de-DE")
+{
+    Dbc_File file;
+    EXPECT_EQ(file.read_from_bytes(text, locale), 0);
+    return file;
+}
+
+fs::path SourceDir()
+{
+    const char* dir = std::getenv("TORVIK_SOURCE_DIR");
+    return dir != nullptr ? fs::path(dir) : fs::path(".");
+}
+
+fs::path DataFile(const std::string& name)
+{
+    return SourceDir() / "dbclib" / "tests" / "data" / name;
+}
+
+std::shared_ptr<Dbc_Message> MessageOf(const Dbc_File& file, std::uint32_t id)
+{
+    const auto it = file.network->messages.find(id);
+    return it == file.network->messages.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Dbc_Signal> SignalOf(const Dbc_File& file, std::uint32_t id, const std::wstring& name)
+{
+    const auto message = MessageOf(file, id);
+    if (!message) {
+        return nullptr;
+    }
+    const auto it = message->signals.find(name);
+    return it == message->signals.end() ? nullptr : it->second;
+}
+
+std::vector<std::wstring> Names(const std::vector<std::weak_ptr<Dbc_Node>>& nodes)
+{
+    std::vector<std::wstring> names;
+    for (const auto& weak : nodes) {
+        if (const auto node = weak.lock()) {
+            names.push_back(node->name);
+        }
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Messages and signals
+
+TEST(ParserMessages, CommentsBeforeMessagesLoseNothing)
+{
+    Dbc_File file;
+    ASSERT_EQ(file.ReadFromFile(DataFile("comments_before_messages.dbc").wstring()), 0);
+    const auto& net = *file.network;
+    EXPECT_EQ(net.name, L"comments_before_messages");
+    ASSERT_EQ(net.messages.size(), 3u);  // "CM_ BO_", "BA_ ... BO_" and "BA_DEF_ BO_" start none
+    ASSERT_TRUE(MessageOf(file, 100));
+    ASSERT_TRUE(MessageOf(file, 200));
+    ASSERT_TRUE(MessageOf(file, 300));
+    EXPECT_EQ(MessageOf(file, 200)->name, L"BrakeData");
+    EXPECT_EQ(MessageOf(file, 300)->name, L"Indented");
+    ASSERT_TRUE(SignalOf(file, 300, L"Flag"));
+    EXPECT_EQ(net.signals.size(), 3u);
+
+    EXPECT_EQ(net.comment, L"Body network");
+    EXPECT_EQ(net.nodes.at(L"Gateway")->comment, L"Routes frames");
+    EXPECT_EQ(MessageOf(file, 100)->comment, L"Engine state");
+    EXPECT_EQ(MessageOf(file, 300)->comment, L"Indented message");
+    EXPECT_EQ(SignalOf(file, 200, L"Pressure")->comment, L"Line pressure");
+
+    bool isDefault = false;
+    EXPECT_EQ(MessageOf(file, 100)->GetIntAttributeValue(L"GenMsgCycleTime", &isDefault, true), 20);
+    EXPECT_FALSE(isDefault);
+    EXPECT_EQ(MessageOf(file, 200)->GetIntAttributeValue(L"GenMsgCycleTime", &isDefault, true), 100);
+    EXPECT_TRUE(isDefault);
+    EXPECT_EQ(net.messageDefinitions->count(L"Extra"), 1u);
+}
+
+TEST(ParserMessages, HeaderTransmitterAndDuplicates)
+{
+    const auto file = Parse(
+        "BU_: Node1 Node2\n"
+        "BO_ 2364540158 Msg: 8 Node1\n"
+        " SG_ A : 0|8@1+ (1,0) [0|0] \"\" Node2\n"
+        "\n"
+        "BO_ 2364540158 Again: 4 Node2\n"
+        " SG_ A : 8|8@1+ (1,0) [0|0] \"\" Node2\n"
+        " SG_ B : 16|8@1+ (1,0) [0|0] \"\" Node2\n"
+        "\n"
+        "BO_ 5 NoSender: 1 Unknown\n"
+        "\n");
+    const auto& net = *file.network;
+    const auto message = MessageOf(file, 0x8CF004FEu);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->name, L"Msg");  // the first BO_ with an identifier wins
+    EXPECT_EQ(message->length, 8u);
+    EXPECT_EQ(Names(message->transmitters), std::vector<std::wstring>{L"Node1"});
+    EXPECT_EQ(net.nodes.at(L"Node1")->txMessages.count(0x8CF004FEu), 1u);
+    EXPECT_EQ(net.nodes.at(L"Node2")->txMessages.count(0x8CF004FEu), 1u);  // a record from the second BO_
+
+    // The second BO_ adds its signals to the first message; a name already there keeps the first signal.
+    ASSERT_EQ(message->signals.size(), 2u);
+    EXPECT_EQ(message->signals.at(L"A")->startBit, 0u);
+    EXPECT_EQ(net.signals.count(L"A"), 2u);
+
+    EXPECT_TRUE(MessageOf(file, 5)->transmitters.empty());
+}
+
+TEST(ParserMessages, SignalLines)
+{
+    const auto file = Parse(
+        "BU_: Node\n"
+        "BO_ 100 Mux: 8 Node\n"
+        " SG_ Mux M : 0|4@1+ (1,0) [0|15] \"\" Node\n"
+        " SG_ S1 m2 : 8|8@1- (0.5,-10) [0|0] \"km/h\" Node\n"
+        "\tSG_ Tabbed m3M : 16|8@0+ (1e-1,0x10) [-1.5|2.5E2] \"km h\" Node,Other\n"
+        " SG_ S2 m2 : 24|8@1+ (1,0) [0|0] \"\" Node\n"
+        "  SG_ TwoBlanks : 32|8@1+ (1,0) [0|0] \"\" Node\n"
+        " SG_ AfterSkipped : 40|8@1+ (1,0) [0|0] \"\" Node\n"
+        "\n");
+    const auto message = MessageOf(file, 100);
+    ASSERT_TRUE(message);
+    // The twice-indented line is skipped and ends the message's signal list.
+    EXPECT_EQ(message->signals.size(), 4u);
+    EXPECT_FALSE(SignalOf(file, 100, L"TwoBlanks"));
+    EXPECT_FALSE(SignalOf(file, 100, L"AfterSkipped"));
+
+    EXPECT_EQ(message->multiplex.multiplexor, SignalOf(file, 100, L"Mux"));
+    EXPECT_EQ(message->multiplex.values, (std::vector<std::uint32_t>{2, 3}));
+    ASSERT_EQ(message->multiplex.signalsByValue.at(2).size(), 2u);
+    EXPECT_EQ(message->multiplex.signalsByValue.at(2)[0]->name, L"S1");
+    EXPECT_EQ(message->multiplex.signalsByValue.at(2)[1]->name, L"S2");
+
+    const auto s1 = SignalOf(file, 100, L"S1");
+    EXPECT_EQ(s1->startBit, 8u);
+    EXPECT_EQ(s1->bitLength, 8u);
+    EXPECT_EQ(s1->valueType, ValueType::Signed);
+    EXPECT_EQ(s1->byteOrder, ByteOrder::Intel);
+    EXPECT_DOUBLE_EQ(s1->factor, 0.5);
+    EXPECT_DOUBLE_EQ(s1->offset, -10.0);
+    EXPECT_DOUBLE_EQ(s1->minimum, 0.0);
+    EXPECT_DOUBLE_EQ(s1->maximum, 0.0);
+    EXPECT_EQ(s1->unit, L"km/h");
+    EXPECT_TRUE(s1->isMultiplexed);
+    EXPECT_EQ(s1->multiplexValue, 2u);
+    EXPECT_EQ(Names(s1->receivers), std::vector<std::wstring>{L"Node"});
+    EXPECT_EQ(s1->message.lock(), message);
+
+    const auto tabbed = SignalOf(file, 100, L"Tabbed");
+    ASSERT_TRUE(tabbed);
+    EXPECT_EQ(tabbed->multiplexValue, 3u);  // "m3M": the digits after the "m"
+    EXPECT_EQ(tabbed->byteOrder, ByteOrder::Motorola);
+    EXPECT_EQ(tabbed->valueType, ValueType::Unsigned);
+    EXPECT_DOUBLE_EQ(tabbed->factor, 0.1);
+    EXPECT_DOUBLE_EQ(tabbed->offset, 16.0);
+    EXPECT_DOUBLE_EQ(tabbed->minimum, -1.5);
+    EXPECT_DOUBLE_EQ(tabbed->maximum, 250.0);
+    EXPECT_EQ(tabbed->unit, L"km");  // a unit ends at its first blank
+    EXPECT_EQ(Names(tabbed->receivers), std::vector<std::wstring>{L"Node"});  // "Other" is no node
+    EXPECT_TRUE(file.network->nodes.at(L"Node")->rxSignals.empty());
+}
+
+TEST(ParserMessages, MultiplexFormNeedsNamesOfTwoCharacters)
+{
+    // " m" is looked for from position 1 and must stand at position 3 or later.
+    const auto file = Parse(
+        "BO_ 1 M: 8 X\n"
+        " SG_ AB m1 : 8|4@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ A m1 : 12|4@1+ (1,0) [0|0] \"\" X\n"
+        "\n");
+    EXPECT_TRUE(SignalOf(file, 1, L"AB")->isMultiplexed);
+    const auto a = SignalOf(file, 1, L"A");
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(a->isMultiplexed);
+    EXPECT_EQ(a->startBit, 0u);  // "m1" is no start bit: the conversions stop there
+}
+
+TEST(ParserMessages, StreamEndsInsideStatements)
+{
+    // Every prefix of a message must parse without harm; the end of the stream ends the line.
+    const std::string text =
+        "BU_: N\nBO_ 7 M: 8 N\n SG_ S m1 : 0|8@1+ (1,2) [3|4] \"u\" N\n\nCM_ SG_ 7 S \"c\";\nVAL_ 7 S 1 \"x\" ;\n";
+    for (std::size_t n = 0; n <= text.size(); ++n) {
+        SCOPED_TRACE(n);
+        Parse(text.substr(0, n));
+    }
+    Dbc_File file;
+    ASSERT_EQ(file.ReadFromFile(DataFile("no_final_newline.dbc").wstring()), 0);
+    EXPECT_TRUE(SignalOf(file, 1, L"Tail"));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Nodes, attributes, comments and the other statements
+
+TEST(ParserStatements, NodeLists)
+{
+    struct Case {
+        const char* text;
+        std::vector<std::wstring> nodes;
+    };
+    const Case cases[] = {
+        {"BU_: A B C\n", {L"A", L"B", L"C"}},
+        {"BU_: A B  C\n", {L"A", L"B"}},  // two blanks end the list
+        {"BU_:  A\n", {}},
+        {"BU_:A B\n", {}},  // no blank after the colon: no nodes
+        {"BU_:\n A B\n", {}},
+        {"BU_: A A\n", {L"A"}},
+        {"BU_: ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\n", {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto file = Parse(c.text);
+        std::vector<std::wstring> names;
+        for (const auto& [name, node] : file.network->nodes) {
+            names.push_back(name);
+            EXPECT_EQ(node->network.lock(), file.network);
+        }
+        EXPECT_EQ(names, c.nodes);
+    }
+}
+
+TEST(ParserStatements, AttributeDefinitionsAndDefaults)
+{
+    const auto file = Parse(
+        "BA_DEF_ BO_  \"GenMsgCycleTime\" INT 0 65535;\n"
+        "BA_DEF_ BO_  \"GenMsgCycleTime\" INT 5 6;\n"
+        "BA_DEF_ BU_  \"NodeAddress\" HEX 0 255;\n"
+        "BA_DEF_ SG_  \"Weight\" FLOAT -0.5 1e3;\n"
+        "BA_DEF_  \"BusType\" STRING ;\n"
+        "BA_DEF_ BO_  \"GenMsgSendType\" ENUM  \"Cyclic\",\"Spontan\",\"Not used\";\n"
+        "BA_DEF_ BO_  \"Unclosed\" ENUM  \"a\",\"b\",\"c;\n"
+        "BA_DEF_REL_ BU_BO_REL_  \"Timeout\" INT 0 100;\n"
+        "BA_DEF_REL_ BU_SG_REL_  \"Gain\" FLOAT 0 1;\n"
+        "BA_DEF_DEF_  \"GenMsgCycleTime\" 100;\n"
+        "BA_DEF_DEF_  \"NodeAddress\" 17;\n"
+        "BA_DEF_DEF_  \"Weight\" 0.25;\n"
+        "BA_DEF_DEF_  \"BusType\" \"CAN FD\";\n"
+        "BA_DEF_DEF_  \"GenMsgSendType\" \"Spontan\";\n"
+        "BA_DEF_DEF_  \"Unclosed\" \"nope\";\n"
+        "BA_DEF_DEF_REL_ \"Timeout\" 50;\n"
+        "BA_DEF_ \"OneBlank\" STRING ;\n");
+    const auto& net = *file.network;
+
+    const auto& cycle = dynamic_cast<const Dbc_IntAttributeDef&>(*net.messageDefinitions->at(L"GenMsgCycleTime"));
+    EXPECT_EQ(cycle.minimum, 0);  // the first definition wins
+    EXPECT_EQ(cycle.maximum, 65535);
+    EXPECT_EQ(cycle.defaultValue, 100);
+
+    const auto& address = dynamic_cast<const Dbc_HexAttributeDef&>(*net.nodeDefinitions->at(L"NodeAddress"));
+    EXPECT_EQ(address.maximum, 255);
+    EXPECT_EQ(address.defaultValue, 17);
+
+    const auto& weight = dynamic_cast<const Dbc_FloatAttributeDef&>(*net.signalDefinitions->at(L"Weight"));
+    EXPECT_DOUBLE_EQ(weight.minimum, -0.5);
+    EXPECT_DOUBLE_EQ(weight.maximum, 1000.0);
+    EXPECT_DOUBLE_EQ(weight.defaultValue, 0.25);
+
+    // Network definitions need two blanks after the keyword; with one the object text is the quoted name.
+    ASSERT_EQ(net.networkDefinitions->size(), 1u);
+    const auto& busType = dynamic_cast<const Dbc_StringAttributeDef&>(*net.networkDefinitions->at(L"BusType"));
+    EXPECT_EQ(busType.defaultValue, L"CAN FD");
+
+    const auto& sendType = dynamic_cast<const Dbc_EnumAttributeDef&>(*net.messageDefinitions->at(L"GenMsgSendType"));
+    EXPECT_EQ(sendType.values, (std::vector<std::wstring>{L"Cyclic", L"Spontan", L"Not used"}));
+    EXPECT_EQ(sendType.defaultIndex, 1);
+    const auto& unclosed = dynamic_cast<const Dbc_EnumAttributeDef&>(*net.messageDefinitions->at(L"Unclosed"));
+    EXPECT_EQ(unclosed.values, (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(unclosed.defaultIndex, 0);
+
+    EXPECT_EQ(net.nodeMessageDefinitions->count(L"Timeout"), 1u);
+    EXPECT_EQ(dynamic_cast<const Dbc_IntAttributeDef&>(*net.nodeMessageDefinitions->at(L"Timeout")).defaultValue, 0);
+    EXPECT_EQ(net.nodeSignalDefinitions->count(L"Gain"), 1u);
+}
+
+TEST(ParserStatements, AttributeValues)
+{
+    const auto file = Parse(
+        "BU_: ECU Other\n"
+        "BO_ 100 M: 8 ECU\n"
+        " SG_ Temp : 0|8@1+ (1,0) [0|0] \"\" Other\n"
+        "\n"
+        "BA_DEF_  \"DBName\" STRING ;\n"
+        "BA_DEF_  \"Version\" INT 0 10;\n"
+        "BA_DEF_ BU_  \"NodeAddress\" HEX 0 255;\n"
+        "BA_DEF_ BO_  \"GenMsgSendType\" ENUM  \"Cyclic\",\"Spontan\";\n"
+        "BA_DEF_ BO_  \"GenMsgCycleTime\" INT 0 65535;\n"
+        "BA_DEF_ SG_  \"Weight\" FLOAT 0 1;\n"
+        "BA_DEF_ SG_  \"Label\" STRING ;\n"
+        "BA_DEF_REL_ BU_BO_REL_  \"Timeout\" INT 0 100;\n"
+        "BA_DEF_REL_ BU_SG_REL_  \"Gain\" INT 0 100;\n"
+        "BA_ \"DBName\" \"Powertrain\";\n"
+        "BA_ \"Version\" 3;\n"
+        "BA_ \"NodeAddress\" BU_ ECU 42;\n"
+        "BA_ \"GenMsgSendType\" BO_ 100 1;\n"
+        "BA_ \"GenMsgCycleTime\" BO_ 100 20;\n"
+        "BA_ \"GenMsgCycleTime\" BO_ 100 30;\n"
+        "BA_ \"GenMsgCycleTime\" BO_ 999 30;\n"
+        "BA_ \"Weight\" SG_ 100 Temp 0.1;\n"
+        "BA_ \"Label\" SG_ 100 Temp \"outside air\";\n"
+        "BA_ \"Undefined\" BO_ 100 1;\n"
+        "BA_REL_ \"Timeout\" BU_BO_REL_ ECU 100 50;\n"
+        "BA_REL_ \"Gain\" BU_SG_REL_ Other SG_ 100 Temp 7;\n");
+    const auto& net = *file.network;
+    EXPECT_EQ(net.name, L"Powertrain");  // DBName renames the network
+    EXPECT_EQ(net.GetIntAttributeValue(L"Version", nullptr, true), 3);
+    EXPECT_EQ(net.nodes.at(L"ECU")->GetHexAttributeValue(L"NodeAddress", nullptr, true), 42);
+
+    const auto message = MessageOf(file, 100);
+    EXPECT_EQ(message->GetEnumAttributeValue(L"GenMsgSendType", nullptr, true), 1);
+    EXPECT_EQ(message->GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true), 20);  // the first value wins
+    EXPECT_FALSE(message->HasAttribute(L"Undefined"));
+
+    const auto temp = SignalOf(file, 100, L"Temp");
+    EXPECT_DOUBLE_EQ(temp->GetFloatAttributeValue(L"Weight", nullptr, true), static_cast<double>(0.1f));
+    EXPECT_EQ(temp->GetStringAttributeValue(L"Label", nullptr, true), L"outside air");
+
+    EXPECT_EQ(net.nodes.at(L"ECU")->txMessages.at(100).GetIntAttributeValue(L"Timeout", nullptr, true), 50);
+    // Received signals have no records, so node-signal values find no target.
+    EXPECT_TRUE(net.nodes.at(L"Other")->rxSignals.empty());
+}
+
+TEST(ParserStatements, Comments)
+{
+    const auto file = Parse(
+        "BU_: ECU\n"
+        "BO_ 100 M: 8 ECU\n"
+        " SG_ Temp : 0|8@1+ (1,0) [0|0] \"\" ECU\n"
+        "\n"
+        "CM_ \"first\";\n"
+        "CM_ \"network\r\nover two lines\";\n"
+        "CM_ \"\";\n"
+        "CM_ BU_ ECU \"node\";\n"
+        "CM_ BO_ 100 \"old\";\n"
+        "CM_ BO_ 100 \"message\";\n"
+        "CM_ SG_ 100 Temp \"signal\";\n"
+        "CM_ SG_ 100 Missing \"BA_ \";\n");
+    EXPECT_EQ(file.network->comment, L"network\nover two lines");  // later comments replace earlier ones
+    EXPECT_EQ(file.network->nodes.at(L"ECU")->comment, L"node");
+    EXPECT_EQ(MessageOf(file, 100)->comment, L"message");
+    EXPECT_EQ(SignalOf(file, 100, L"Temp")->comment, L"signal");
+}
+
+TEST(ParserStatements, TransmittersValueTablesAndValueTypes)
+{
+    const auto file = Parse(
+        "BU_: A B C\n"
+        "BO_ 100 M: 8 A\n"
+        " SG_ Gear : 0|8@1+ (1,0) [0|0] \"\" B\n"
+        " SG_ Temp : 8|32@1- (1,0) [0|0] \"\" B\n"
+        " SG_ Wide : 40|8@1+ (1,0) [0|0] \"\" B\n"
+        "\n"
+        "BO_TX_BU_ 100 : B,C, A;\n"
+        "VAL_ 100 Gear 0 \"P\" 1 \"R\" 2 \"N\" 1 \"again\" 4294967295 \"max\" -2 \"minus two\" ;\n"
+        "VAL_ 100 Temp 0 \"a;b\" 1 \"c\" ;\n"
+        "SIG_VALTYPE_ 100 Temp : 1;\n"
+        "SIG_VALTYPE_ 100 Wide : 2;\n"
+        "SIG_VALTYPE_ 100 Gear : 3;\n");
+    const auto& net = *file.network;
+    const auto message = MessageOf(file, 100);
+    EXPECT_EQ(Names(message->transmitters), (std::vector<std::wstring>{L"B", L"C"}));  // " A" names no node
+    EXPECT_EQ(net.nodes.at(L"A")->txMessages.count(100), 0u);
+    EXPECT_EQ(net.nodes.at(L"B")->txMessages.count(100), 1u);
+    EXPECT_EQ(net.nodes.at(L"C")->txMessages.count(100), 1u);
+
+    const auto& gear = SignalOf(file, 100, L"Gear")->valueDescriptions;
+    const std::map<std::uint32_t, std::wstring> expected = {
+        {0, L"P"}, {1, L"R"}, {2, L"N"}, {0xFFFFFFFFu, L"max"}, {0xFFFFFFFEu, L"minus two"}};
+    EXPECT_EQ(gear, expected);
+    // The value list ends at the first ";", even inside a text; the unclosed text is dropped.
+    EXPECT_TRUE(SignalOf(file, 100, L"Temp")->valueDescriptions.empty());
+
+    EXPECT_EQ(SignalOf(file, 100, L"Temp")->valueType, ValueType::Float);
+    EXPECT_EQ(SignalOf(file, 100, L"Wide")->valueType, ValueType::Double);
+    EXPECT_EQ(SignalOf(file, 100, L"Gear")->valueType, ValueType::Unsigned);
+}
+
+TEST(ParserStatements, StartValues)
+{
+    const auto file = Parse(
+        "BO_ 1 M: 8 X\n"
+        " SG_ Pos : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ Neg : 8|8@1- (1,0) [0|0] \"\" X\n"
+        " SG_ None : 16|8@1- (1,0) [0|0] \"\" X\n"
+        "\n"
+        "BO_ 2 F: 8 X\n"
+        " SG_ Pos : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ Neg : 8|8@1- (1,0) [0|0] \"\" X\n"
+        "\n"
+        "BA_DEF_ SG_  \"GenSigStartValue\" INT -100 100;\n"
+        "BA_DEF_DEF_  \"GenSigStartValue\" 5;\n"
+        "BA_ \"GenSigStartValue\" SG_ 1 Pos 42;\n"
+        "BA_ \"GenSigStartValue\" SG_ 1 Neg -1;\n");
+    EXPECT_EQ(SignalOf(file, 1, L"Pos")->initialRawValue, RawNumber(42));
+    EXPECT_EQ(SignalOf(file, 1, L"Neg")->initialRawValue, ~RawNumber(0));  // 512-bit two's complement
+    EXPECT_EQ(SignalOf(file, 1, L"None")->initialRawValue, RawNumber(0));  // the default is not copied
+
+    // A start value defined as FLOAT is rounded toward zero.
+    const auto floats = Parse(
+        "BO_ 2 F: 8 X\n"
+        " SG_ Pos : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ Neg : 8|8@1- (1,0) [0|0] \"\" X\n"
+        "\n"
+        "BA_DEF_ SG_  \"GenSigStartValue\" FLOAT -100 100;\n"
+        "BA_ \"GenSigStartValue\" SG_ 2 Pos 2.9;\n"
+        "BA_ \"GenSigStartValue\" SG_ 2 Neg -2.9;\n");
+    EXPECT_EQ(SignalOf(floats, 2, L"Pos")->initialRawValue, RawNumber(2));
+    EXPECT_EQ(SignalOf(floats, 2, L"Neg")->initialRawValue, ~RawNumber(1));  // -2
+}
+
+TEST(ParserStatements, KeywordMatchingQuirks)
+{
+    // "SG_MUL_VAL_ " ends in "VAL_ " and runs the value-table step, which finds nothing to store;
+    // keywords without their blank ("BU_:" then a line feed, "BO_TX_BU_" in NS_) start nothing.
+    const auto file = Parse(
+        "NS_ :\n\tBO_TX_BU_\n\tBA_DEF_DEF_REL_\n\tVAL_\n\n"
+        "BU_:\n"
+        "BO_ 1 M: 8 X\n"
+        " SG_ Mux M : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ S m1 : 8|8@1+ (1,0) [0|0] \"\" X\n"
+        "\n"
+        "SG_MUL_VAL_ 1 S Mux 1-1;\n"
+        "BBO_ 2 NotAtLineStart: 8 X\n"
+        "xBO_ 3 NotAtLineStart: 8 X\n"
+        "BA_ \"X\" BO_ 4 5;\n"
+        " \t BO_ 5 Indented: 8 X\n");
+    EXPECT_TRUE(file.network->nodes.empty());
+    EXPECT_TRUE(SignalOf(file, 1, L"S")->valueDescriptions.empty());
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, message] : file.network->messages) {
+        ids.push_back(id);
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 5}));
+}
+
+TEST(ParserStatements, OversizedFragmentsAreCut)
+{
+    const std::string longName(80, 'N');
+    const std::string longText(2000, 'c');
+    std::string values;
+    for (int i = 0; i < 3000; ++i) {
+        values += std::to_string(i) + " \"v\" ";
+    }
+    const auto file = Parse(
+        "BO_ 1 M: 8 X\n"
+        " SG_ " + longName + " m123456789012 : 0|8@1+ (1,0) [0|0] \"" + longText + "\" X\n"
+        " SG_ Next : 8|8@1+ (1,0) [0|0] \"\" X\n"
+        "\n"
+        "CM_ BO_ 1 \"" + longText + "\";\n"
+        "VAL_ 1 Next " + values + ";\n"
+        "BA_DEF_ BO_  \"" + longName + "\" INT 0 1;\n"
+        "CM_ SG_ 1 Next \"after\";\n");
+    const auto message = MessageOf(file, 1);
+    ASSERT_TRUE(message);
+    const auto cut = SignalOf(file, 1, std::wstring(49, L'N'));  // 50 characters with the terminator
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->multiplexValue, 12345678u);  // the indicator holds 9 characters: "m12345678"
+    EXPECT_EQ(message->multiplex.values, std::vector<std::uint32_t>{12345678u});
+    EXPECT_EQ(cut->unit, std::wstring(499, L'c'));
+    EXPECT_EQ(message->comment, std::wstring(499, L'c'));
+
+    const auto next = SignalOf(file, 1, L"Next");
+    ASSERT_TRUE(next);
+    // The value list holds 16,999 characters; the cut pair at its end is dropped, the rest of the
+    // statement consumed, and the statements after it are read as usual.
+    ASSERT_FALSE(next->valueDescriptions.empty());
+    EXPECT_LT(next->valueDescriptions.size(), 3000u);
+    EXPECT_EQ(next->valueDescriptions.rbegin()->first + 1, next->valueDescriptions.size());
+    EXPECT_EQ(next->comment, L"after");
+    EXPECT_EQ(file.network->messageDefinitions->count(std::wstring(29, L'N')), 1u);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Decoding, files and the conversions
+
+TEST(ParserText, Windows1252AndUtf8GiveTheSameText)
+{
+    for (const char* name : {"windows1252_crlf.dbc", "utf8_lf.dbc"}) {
+        SCOPED_TRACE(name);
+        Dbc_File file;
+        ASSERT_EQ(file.ReadFromFile(DataFile(name).wstring()), 0);
+        const auto temp = SignalOf(file, 16, L"Temp");
+        ASSERT_TRUE(temp);
+        EXPECT_EQ(temp->unit, L"\u00B0C");
+        EXPECT_EQ(temp->comment, L"Gr\u00F6\u00DFe in \u20AC\nzweite Zeile");  // CR LF read as LF
+        EXPECT_EQ(temp->valueDescriptions.at(0), L"k\u00FChl");
+        EXPECT_EQ(temp->valueDescriptions.at(1), L"hei\u00DF");
+        EXPECT_EQ(Names(temp->receivers), std::vector<std::wstring>{L"ECU"});
+    }
+}
+
+TEST(ParserText, Decoding)
+{
+    struct Case {
+        std::string bytes;
+        std::wstring locale;
+        std::wstring comment;
+    };
+    const Case cases[] = {
+        {"CM_ \"\xE4\x80\";", L"de-DE", L"\u00E4\u20AC"},
+        {"CM_ \"\xE4\x80\";", L"xx-YY", L"\u00E4\u20AC"},            // unknown locales read Windows-1252
+        {"CM_ \"\x8A\xB9\";", L"cs-CZ", L"\u0160\u0105"},             // Central European: Windows-1250
+        {"CM_ \"\xC3\xA4\";", L"cs-CZ", L"\u00E4"},                   // valid UTF-8 wins
+        {"\xEF\xBB\xBF" "CM_ \"plain\";", L"de-DE", L"plain"},        // a byte-order mark is skipped
+        {"CM_ \"\xC3\xA4\xC3\";", L"de-DE", L"\u00C3\u00A4\u00C3"},   // broken UTF-8 is Windows-1252
+        {"CM_ \"\xED\xA0\x80\";", L"de-DE", L"\u00ED\u00A0\u20AC"},   // no surrogates in UTF-8
+        {"CM_ \"a\rb\r\r\nc\";", L"de-DE", L"ab\nc"},                 // read_char passes over single CRs
+        {std::string("CM_ \"a\0b\";", 10), L"de-DE", L"a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(Parse(c.bytes, c.locale).network->comment, c.comment);
+    }
+}
+
+TEST(ParserText, ReadFromFileNamesTheNetworkAndFailsCleanly)
+{
+    const fs::path dir = fs::temp_directory_path() / ("dbclib_parser_test_" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "My.Bus.v2.dbc";
+    fs::copy_file(DataFile("utf8_lf.dbc"), file, fs::copy_options::overwrite_existing);
+
+    Dbc_File db;
+    ASSERT_EQ(db.ReadFromFile(file.wstring()), 0);
+    EXPECT_EQ(db.network->name, L"My.Bus.v2");
+    // A second read adds to what is there: maps keep their first entries, the signal list grows.
+    ASSERT_EQ(db.ReadFromFile(file.wstring(), L"de-DE"), 0);
+    EXPECT_EQ(db.network->messages.at(16)->signals.size(), 1u);
+    EXPECT_EQ(db.network->signals.size(), 2u);
+
+    Dbc_File untouched;
+    untouched.network->name = L"keep";
+    EXPECT_EQ(untouched.ReadFromFile((dir / "missing.dbc").wstring()), -1);
+    EXPECT_EQ(untouched.ReadFromFile(dir.wstring()), -1);
+    EXPECT_EQ(untouched.network->name, L"keep");
+    EXPECT_TRUE(untouched.network->messages.empty());
+    fs::remove_all(dir);
+
+    struct Case {
+        std::wstring path;
+        std::wstring name;
+    };
+    const Case cases[] = {{L"C:\\dbc\\Body.dbc", L"Body"}, {L"/a/b/Body", L"Body"}, {L"x.y/Body", L"Body"},
+                          {L"Body.tar.dbc", L"Body.tar"},  {L"/a/.dbc", L""},        {L"a\\b/c.d", L"c"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(detail::network_name_from_path(c.path), c.name);
+    }
+}
+
+TEST(ParserText, NumberConversions)
+{
+    struct IntCase {
+        const wchar_t* text;
+        bool ok;
+        std::int32_t value;
+    };
+    const IntCase ints[] = {
+        {L" 2364540158", true, static_cast<std::int32_t>(0x8CF004FEu)},
+        {L"\t-5x", true, -5},
+        {L"+7", true, 7},
+        {L"4294967296", true, 0},
+        {L"-2147483648", true, std::numeric_limits<std::int32_t>::min()},
+        {L"x1", false, 99},
+        {L"-", false, 99},
+        {L"", false, 99},
+    };
+    for (const auto& c : ints) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.text)));
+        std::int32_t value = 99;
+        EXPECT_EQ(WideScanner(c.text).int32(value), c.ok);
+        EXPECT_EQ(value, c.value);
+    }
+
+    struct RealCase {
+        const wchar_t* text;
+        bool ok;
+        double value;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const RealCase reals[] = {
+        {L" 0.5", true, 0.5},   {L"-1.25e2)", true, -125.0}, {L"+.5", true, 0.5}, {L"1.", true, 1.0},
+        {L"1e", true, 1.0},     {L"0x10", true, 16.0},       {L"0x", true, 0.0},  {L"-inf", true, -inf},
+        {L"1e999", true, inf},  {L"-1e999", true, -inf},     {L"1e-999", true, 0.0}, {L"1,5", true, 1.0},
+        {L".", false, 7.0},     {L"abc", false, 7.0},        {L"", false, 7.0},
+    };
+    for (const auto& c : reals) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.text)));
+        double value = 7.0;
+        EXPECT_EQ(WideScanner(c.text).real(value), c.ok);
+        EXPECT_EQ(value, c.value);
+    }
+    float single = 0.0f;
+    EXPECT_TRUE(WideScanner(L"0.1").real(single));
+    EXPECT_EQ(single, 0.1f);
+    EXPECT_TRUE(WideScanner(L"1e39").real(single));
+    EXPECT_TRUE(std::isinf(single));
+
+    // "%ls" reads up to white space and keeps what fits; a failed conversion stops the later ones.
+    Fragment<4> word{};
+    std::int32_t number = 0;
+    WideScanner scan(L"  abcdef 12");
+    EXPECT_TRUE(scan.word(word));
+    EXPECT_EQ(word.view(), L"abc");
+    EXPECT_TRUE(scan.int32(number));
+    EXPECT_EQ(number, 12);
+    WideScanner failed(L"x 12");
+    EXPECT_FALSE(failed.int32(number));
+    EXPECT_FALSE(failed.word(word));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Real-world databases
+
+fs::path CorpusDir()
+{
+    return SourceDir() / ".." / "shared" / "dbc-corpus";
+}
+
+TEST(ParserCorpus, EveryFileParses)
+{
+    if (!fs::is_directory(CorpusDir())) {
+        GTEST_SKIP() << "no DBC corpus at " << CorpusDir();
+    }
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(CorpusDir())) {
+        auto ext = entry.path().extension().string();
+        for (auto& ch : ext) {
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        }
+        if (!entry.is_regular_file() || ext != ".dbc") {
+            continue;
+        }
+        SCOPED_TRACE(entry.path().string());
+        Dbc_File file;
+        EXPECT_EQ(file.ReadFromFile(entry.path().wstring()), 0);
+        ++files;
+    }
+    EXPECT_GT(files, 100u);
+}
+
+TEST(ParserCorpus, KnownContents)
+{
+    if (!fs::is_directory(CorpusDir())) {
+        GTEST_SKIP() << "no DBC corpus at " << CorpusDir();
+    }
+    {
+        Dbc_File file;
+        ASSERT_EQ(file.ReadFromFile((CorpusDir() / "cantools" / "tests__files__dbc__motohawk.dbc").wstring()), 0);
+        const auto message = MessageOf(file, 496);
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->name, L"ExampleMessage");
+        EXPECT_EQ(Names(message->transmitters), std::vector<std::wstring>{L"PCM1"});
+        EXPECT_EQ(message->comment, L"Example message used as template in MotoHawk models.");
+        EXPECT_EQ(message->signals.size(), 3u);
+        const auto temp = SignalOf(file, 496, L"Temperature");
+        EXPECT_EQ(temp->startBit, 0u);
+        EXPECT_EQ(temp->bitLength, 12u);
+        EXPECT_EQ(temp->byteOrder, ByteOrder::Motorola);
+        EXPECT_EQ(temp->valueType, ValueType::Signed);
+        EXPECT_DOUBLE_EQ(temp->factor, 0.01);
+        EXPECT_DOUBLE_EQ(temp->offset, 250.0);
+        EXPECT_DOUBLE_EQ(temp->minimum, 229.52);
+        EXPECT_DOUBLE_EQ(temp->maximum, 270.47);
+        EXPECT_EQ(temp->unit, L"degK");
+        EXPECT_EQ(Names(temp->receivers), (std::vector<std::wstring>{L"PCM1", L"FOO"}));
+        EXPECT_EQ(SignalOf(file, 496, L"Enable")->valueDescriptions,
+                  (std::map<std::uint32_t, std::wstring>{{0, L"Disabled"}, {1, L"Enabled"}}));
+        bool isDefault = false;
+        EXPECT_EQ(message->GetIntAttributeValue(L"GenMsgCycleTime", &isDefault, true), 0);
+        EXPECT_TRUE(isDefault);
+    }
+    {
+        Dbc_File file;
+        ASSERT_EQ(file.ReadFromFile((CorpusDir() / "cantools" / "tests__files__dbc__multiplex_2.dbc").wstring()), 0);
+        EXPECT_TRUE(file.network->nodes.empty());  // "BU_:" with nothing after it
+        const auto extended = MessageOf(file, 0x8C00FEFEu);
+        ASSERT_TRUE(extended);
+        EXPECT_EQ(extended->name, L"Extended");
+        EXPECT_EQ(extended->multiplex.multiplexor, SignalOf(file, 0x8C00FEFEu, L"S0"));  // the last "M" line
+        EXPECT_EQ(extended->multiplex.values, (std::vector<std::uint32_t>{0, 1, 2}));
+        std::vector<std::wstring> underZero;
+        for (const auto& signal : extended->multiplex.signalsByValue.at(0)) {
+            underZero.push_back(signal->name);
+        }
+        EXPECT_EQ(underZero, (std::vector<std::wstring>{L"S3", L"S2", L"S1"}));
+        EXPECT_EQ(SignalOf(file, 0x8C00FEFEu, L"S7")->multiplexValue, 1u);
+    }
+    {
+        // Network comments stand between the messages.
+        Dbc_File file;
+        ASSERT_EQ(file.ReadFromFile((CorpusDir() / "opendbc" / "toyota_radar_dsu_tssp.dbc").wstring()), 0);
+        EXPECT_EQ(file.network->messages.size(), 19u);
+        EXPECT_EQ(file.network->signals.size(), 114u);
+        EXPECT_EQ(file.network->comment, L"Right target ahead");
+        const auto latDist = SignalOf(file, 1664, L"LAT_DIST");
+        ASSERT_TRUE(latDist);
+        EXPECT_DOUBLE_EQ(latDist->factor, 0.015);
+        EXPECT_DOUBLE_EQ(latDist->minimum, -20.0);
+        EXPECT_EQ(MessageOf(file, 1666)->name, L"CLUSTER_L");
+    }
+    {
+        Dbc_File file;
+        ASSERT_EQ(file.ReadFromFile((CorpusDir() / "opendbc" / "vw_mqb.dbc").wstring()), 0);
+        EXPECT_EQ(MessageOf(file, 294)->name, L"HCA_01");
+        EXPECT_EQ(SignalOf(file, 294, L"HCA_01_Sendestatus")->comment,
+                  L"Gibt den Sendestatus der HCA_01 an (notwendig f\u00FCr IL-Unterst\u00FCtzung)");
+    }
+}
+
+}  // namespace
+}  // namespace kq::dbclib
