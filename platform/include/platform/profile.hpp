@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace torvik::platform {
+
+/// A store of named sections holding `key=value` lines, with the semantics that callers of the
+/// Windows profile functions rely on: section and key names match without regard to case, the
+/// first matching section and the first matching key win, and blanks around names and values do
+/// not count. Reading never fails; a missing section or key reads as absent.
+class ProfileStore {
+public:
+    ProfileStore() = default;
+    ProfileStore(const ProfileStore&) = delete;
+    ProfileStore& operator=(const ProfileStore&) = delete;
+    virtual ~ProfileStore() = default;
+
+    /// The value of `key` in `section`, blanks around it removed and one pair of enclosing double
+    /// quotes stripped; nothing when the section or the key is missing.
+    virtual std::optional<std::wstring> GetString(std::wstring_view section, std::wstring_view key) const = 0;
+
+    /// The lines of `section` as they stand (blanks around each line removed), empty lines left out;
+    /// lines without '=' are included. Empty when the section is missing.
+    virtual std::vector<std::wstring> GetSection(std::wstring_view section) const = 0;
+
+    /// Sets `key` in `section`: replaces the first matching key, else appends the key to the first
+    /// matching section, else appends a new section at the end.
+    virtual void WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value) = 0;
+
+    /// Makes the writes so far durable. Returns an empty code on success.
+    virtual std::error_code Commit() = 0;
+
+    /// `GetString` read as a decimal integer like the profile functions do: `defaultValue` when the key
+    /// is missing; otherwise the leading optionally signed decimal number of the value (0 when the
+    /// value does not start with one).
+    int GetInt(std::wstring_view section, std::wstring_view key, int defaultValue) const;
+};
+
+/// The section/key table both implementations share, kept in file order with a case-folded index of
+/// the first section of each name.
+class ProfileDocument {
+public:
+    struct Section {
+        std::wstring name;
+        std::vector<std::wstring> lines;  ///< each line without its line break, blanks trimmed
+    };
+
+    /// Parses INI text already decoded to wide characters (line breaks CR LF, LF or CR).
+    static ProfileDocument Parse(std::wstring_view text);
+
+    const Section* Find(std::wstring_view section) const;
+    std::optional<std::wstring> GetString(std::wstring_view section, std::wstring_view key) const;
+    void WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+
+    /// The whole document as text with CR LF line breaks.
+    std::wstring Serialize() const;
+
+    const std::vector<Section>& sections() const { return sections_; }
+
+private:
+    Section& FindOrAdd(std::wstring_view section);
+
+    std::vector<Section> sections_;
+    std::unordered_map<std::wstring, std::size_t> index_;  ///< folded name -> first section
+};
+
+/// A store over a `ProfileDocument`.
+class DocumentStore : public ProfileStore {
+public:
+    std::optional<std::wstring> GetString(std::wstring_view section, std::wstring_view key) const override;
+    std::vector<std::wstring> GetSection(std::wstring_view section) const override;
+    void WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value) override;
+
+    const ProfileDocument& document() const { return document_; }
+
+protected:
+    ProfileDocument document_;
+};
+
+/// An INI file on disk. Opening reads the whole file once; writes stay in memory until `Commit`, which
+/// writes the whole document in one pass to a temporary file beside the target and renames it over
+/// the target, so a failed commit leaves the previous file intact.
+///
+/// Files are read as Windows-1252 unless they start with a UTF-16LE or UTF-8 byte-order mark. They are
+/// written as Windows-1252 with CR LF line breaks; a document holding a character that Windows-1252
+/// cannot carry is written as UTF-16LE with a byte-order mark instead, which the Windows profile
+/// functions also read, so that no text is lost.
+class IniFile final : public DocumentStore {
+public:
+    /// An empty document that `Commit` writes to `path`.
+    explicit IniFile(std::filesystem::path path);
+
+    /// Reads `path`. Returns the native error when the file cannot be read.
+    static std::error_code Open(const std::filesystem::path& path, std::unique_ptr<IniFile>& out);
+
+    std::error_code Commit() override;
+
+    /// Size in bytes of the file when it was opened (0 for a new document).
+    std::uintmax_t file_size() const { return file_size_; }
+
+private:
+    std::filesystem::path path_;
+    std::uintmax_t file_size_ = 0;
+};
+
+/// A store kept in memory only; `Commit` does nothing.
+class MemoryProfile final : public DocumentStore {
+public:
+    std::error_code Commit() override { return {}; }
+};
+
+/// Decodes profile file bytes: UTF-16LE or UTF-8 after their byte-order marks, Windows-1252 otherwise.
+std::wstring DecodeProfileText(std::string_view bytes);
+
+/// Encodes profile text as Windows-1252, or as UTF-16LE with a byte-order mark when some character has
+/// no Windows-1252 form.
+std::string EncodeProfileText(std::wstring_view text);
+
+/// Case folding used for section and key names (ASCII and Latin-1 letters, else the C library's).
+std::wstring FoldName(std::wstring_view name);
+
+/// Removes blanks (space and tab) at both ends.
+std::wstring_view TrimBlanks(std::wstring_view text);
+
+/// A path as stored in a project or settings file, with '\' or '/' as separators, as a path of this
+/// system. Windows drive paths ("C:\...") stay relative here and do not resolve.
+std::filesystem::path FromStoredPath(std::wstring_view stored);
+
+/// The path of `file` relative to the folder `folder` in stored form: '\' separators, starting with
+/// ".\" unless it climbs with "..\". Empty when no such path exists.
+std::wstring RelativeStoredPath(const std::filesystem::path& folder, const std::filesystem::path& file);
+
+}  // namespace torvik::platform

@@ -1,0 +1,414 @@
+#include <platform/profile.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+#include <fstream>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <platform/text.hpp>
+
+namespace torvik::platform {
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined map to the C1 control
+// with the same number, as the Windows conversion does.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+bool ToCp1252(wchar_t wc, char& out)
+{
+    const auto cp = static_cast<std::uint32_t>(wc);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        out = static_cast<char>(cp);
+        return true;
+    }
+    for (std::size_t i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == cp) {
+            out = static_cast<char>(0x80 + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+wchar_t FoldChar(wchar_t c)
+{
+    if (c >= L'A' && c <= L'Z') {
+        return static_cast<wchar_t>(c + 32);
+    }
+    if (c < 0x80) {
+        return c;
+    }
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
+        return static_cast<wchar_t>(c + 32);
+    }
+    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
+bool SameName(std::wstring_view a, std::wstring_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The key of a `key=value` line, or nothing for a line without '='.
+std::optional<std::wstring_view> KeyOf(std::wstring_view line)
+{
+    const auto eq = line.find(L'=');
+    if (eq == std::wstring_view::npos) {
+        return std::nullopt;
+    }
+    return TrimBlanks(line.substr(0, eq));
+}
+
+}  // namespace
+
+std::wstring_view TrimBlanks(std::wstring_view text)
+{
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::wstring FoldName(std::wstring_view name)
+{
+    std::wstring out(name);
+    for (wchar_t& c : out) {
+        c = FoldChar(c);
+    }
+    return out;
+}
+
+std::wstring DecodeProfileText(std::string_view bytes)
+{
+    std::wstring out;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        out.reserve(bytes.size() / 2);
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            const auto unit = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]) |
+                                                         (static_cast<unsigned char>(bytes[i + 1]) << 8));
+            if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+                const auto low = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 2]) |
+                                                            (static_cast<unsigned char>(bytes[i + 3]) << 8));
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+                    i += 2;
+                    continue;
+                }
+            }
+            out.push_back(unit >= 0xD800 && unit <= 0xDFFF ? L'\xFFFD' : static_cast<wchar_t>(unit));
+        }
+        return out;
+    }
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        return FromUtf8(bytes.substr(3));
+    }
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        out.push_back(b >= 0x80 && b < 0xA0 ? static_cast<wchar_t>(kCp1252High[b - 0x80]) : static_cast<wchar_t>(b));
+    }
+    return out;
+}
+
+std::string EncodeProfileText(std::wstring_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const wchar_t wc : text) {
+        char b = 0;
+        if (!ToCp1252(wc, b)) {
+            out.clear();
+            break;
+        }
+        out.push_back(b);
+    }
+    if (out.size() == text.size()) {
+        return out;
+    }
+    out = "\xFF\xFE";
+    for (const wchar_t wc : text) {
+        auto cp = static_cast<std::uint32_t>(wc);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            cp = 0xFFFD;
+        }
+        auto push = [&out](std::uint32_t unit) {
+            out.push_back(static_cast<char>(unit & 0xFF));
+            out.push_back(static_cast<char>(unit >> 8));
+        };
+        if (cp >= 0x10000) {
+            push(0xD800 + ((cp - 0x10000) >> 10));
+            push(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            push(cp);
+        }
+    }
+    return out;
+}
+
+int ProfileStore::GetInt(std::wstring_view section, std::wstring_view key, int defaultValue) const
+{
+    const auto text = GetString(section, key);
+    if (!text) {
+        return defaultValue;
+    }
+    std::wstring_view rest = *text;
+    bool negative = false;
+    if (!rest.empty() && (rest.front() == L'-' || rest.front() == L'+')) {
+        negative = rest.front() == L'-';
+        rest.remove_prefix(1);
+    }
+    std::uint32_t value = 0;
+    while (!rest.empty() && rest.front() >= L'0' && rest.front() <= L'9') {
+        value = value * 10u + static_cast<std::uint32_t>(rest.front() - L'0');
+        rest.remove_prefix(1);
+    }
+    // Wraps like the 32-bit conversion of the profile functions.
+    return static_cast<int>(negative ? 0u - value : value);
+}
+
+ProfileDocument ProfileDocument::Parse(std::wstring_view text)
+{
+    ProfileDocument doc;
+    Section* current = nullptr;
+    while (!text.empty()) {
+        const auto end = text.find_first_of(L"\r\n");
+        std::wstring_view line = text.substr(0, end);
+        if (end == std::wstring_view::npos) {
+            text = {};
+        } else {
+            const bool crlf = text[end] == L'\r' && end + 1 < text.size() && text[end + 1] == L'\n';
+            text.remove_prefix(end + (crlf ? 2 : 1));
+        }
+        line = TrimBlanks(line);
+        if (line.empty()) {
+            continue;
+        }
+        if (line.front() == L'[') {
+            const auto close = line.find(L']');
+            const std::wstring_view name =
+                TrimBlanks(line.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1));
+            doc.sections_.push_back(Section{std::wstring(name), {}});
+            doc.index_.try_emplace(FoldName(name), doc.sections_.size() - 1);
+            current = &doc.sections_.back();
+            continue;
+        }
+        if (current != nullptr) {
+            current->lines.emplace_back(line);
+        }
+    }
+    return doc;
+}
+
+const ProfileDocument::Section* ProfileDocument::Find(std::wstring_view section) const
+{
+    const auto it = index_.find(FoldName(TrimBlanks(section)));
+    return it == index_.end() ? nullptr : &sections_[it->second];
+}
+
+std::optional<std::wstring> ProfileDocument::GetString(std::wstring_view section, std::wstring_view key) const
+{
+    const Section* found = Find(section);
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    key = TrimBlanks(key);
+    for (const auto& line : found->lines) {
+        const auto k = KeyOf(line);
+        if (k && SameName(*k, key)) {
+            std::wstring_view value = TrimBlanks(std::wstring_view(line).substr(line.find(L'=') + 1));
+            if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') {
+                value = value.substr(1, value.size() - 2);
+            }
+            return std::wstring(value);
+        }
+    }
+    return std::nullopt;
+}
+
+ProfileDocument::Section& ProfileDocument::FindOrAdd(std::wstring_view section)
+{
+    section = TrimBlanks(section);
+    const auto [it, added] = index_.try_emplace(FoldName(section), sections_.size());
+    if (added) {
+        sections_.push_back(Section{std::wstring(section), {}});
+    }
+    return sections_[it->second];
+}
+
+void ProfileDocument::WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value)
+{
+    Section& target = FindOrAdd(section);
+    key = TrimBlanks(key);
+    for (auto& existing : target.lines) {
+        const auto k = KeyOf(existing);
+        if (k && SameName(*k, key)) {
+            // The key keeps the spelling it has in the file.
+            existing = std::wstring(*k).append(L"=").append(value);
+            return;
+        }
+    }
+    std::wstring line;
+    line.reserve(key.size() + 1 + value.size());
+    line.append(key).append(L"=").append(value);
+    target.lines.push_back(std::move(line));
+}
+
+std::wstring ProfileDocument::Serialize() const
+{
+    std::size_t size = 0;
+    for (const auto& s : sections_) {
+        size += s.name.size() + 4;
+        for (const auto& l : s.lines) {
+            size += l.size() + 2;
+        }
+    }
+    std::wstring out;
+    out.reserve(size);
+    for (const auto& s : sections_) {
+        out.append(L"[").append(s.name).append(L"]\r\n");
+        for (const auto& l : s.lines) {
+            out.append(l).append(L"\r\n");
+        }
+    }
+    return out;
+}
+
+IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+std::error_code IniFile::Open(const std::filesystem::path& path, std::unique_ptr<IniFile>& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::error_code(errno != 0 ? errno : ENOENT, std::generic_category());
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::make_error_code(std::errc::io_error);
+    }
+    auto file = std::make_unique<IniFile>(path);
+    file->document_ = ProfileDocument::Parse(DecodeProfileText(bytes));
+    file->file_size_ = bytes.size();
+    out = std::move(file);
+    return {};
+}
+
+std::optional<std::wstring> DocumentStore::GetString(std::wstring_view section, std::wstring_view key) const
+{
+    return document_.GetString(section, key);
+}
+
+std::vector<std::wstring> DocumentStore::GetSection(std::wstring_view section) const
+{
+    const auto* found = document_.Find(section);
+    return found == nullptr ? std::vector<std::wstring>{} : found->lines;
+}
+
+void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value)
+{
+    document_.WriteString(section, key, value);
+}
+
+std::error_code IniFile::Commit()
+{
+    const std::string bytes = EncodeProfileText(document_.Serialize());
+    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : std::filesystem::path(".");
+    std::string temp = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return std::error_code(errno, std::generic_category());
+    }
+    auto fail = [&temp](int err) {
+        ::unlink(temp.c_str());
+        return std::error_code(err, std::generic_category());
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            return fail(err);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // mkstemp creates the file for the owner only; a project file is an ordinary document.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        return fail(errno);
+    }
+    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+        return fail(errno);
+    }
+    return {};
+}
+
+std::filesystem::path FromStoredPath(std::wstring_view stored)
+{
+    std::wstring text(stored);
+    for (wchar_t& c : text) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return ToPath(text);
+}
+
+std::wstring RelativeStoredPath(const std::filesystem::path& folder, const std::filesystem::path& file)
+{
+    if (folder.empty() || file.empty() || folder.is_absolute() != file.is_absolute()) {
+        return {};
+    }
+    const auto rel = file.lexically_normal().lexically_relative(folder.lexically_normal());
+    if (rel.empty()) {
+        return {};
+    }
+    std::wstring text = FromUtf8(rel.generic_string());
+    for (wchar_t& c : text) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    if (text.rfind(L"..", 0) != 0) {
+        text.insert(0, L".\\");
+    }
+    return text;
+}
+
+}  // namespace torvik::platform
