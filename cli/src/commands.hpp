@@ -24,5 +24,6 @@ private:
 // subcommands to the program; their callbacks throw CommandError on failure.
 void AddDbcCommands(CLI::App& app);
 void AddContainerCommands(CLI::App& app);
+void AddProjectCommands(CLI::App& app);
 
 }  // namespace torvik::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv)
 
     torvik::cli::AddDbcCommands(app);
     torvik::cli::AddContainerCommands(app);
+    torvik::cli::AddProjectCommands(app);
 
     try {
         app.parse(argc, argv);

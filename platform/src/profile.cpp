@@ -342,9 +342,13 @@ void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key
 
 std::error_code IniFile::Commit()
 {
-    const std::string bytes = EncodeProfileText(document_.Serialize());
-    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : std::filesystem::path(".");
-    std::string temp = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
+    return WriteWholeFile(path_, EncodeProfileText(document_.Serialize()));
+}
+
+std::error_code WriteWholeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return std::error_code(errno, std::generic_category());
@@ -366,14 +370,19 @@ std::error_code IniFile::Commit()
         }
         done += static_cast<std::size_t>(n);
     }
-    // mkstemp creates the file for the owner only; a project file is an ordinary document.
+    // mkstemp creates the file for the owner only; the result is an ordinary document.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(err);
+    }
+    if (::close(fd) != 0) {
         return fail(errno);
     }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
         return fail(errno);
     }
     return {};

@@ -118,6 +118,10 @@ public:
     std::error_code Commit() override { return {}; }
 };
 
+/// Writes `bytes` to a temporary file beside `path` and renames it over `path`: either the whole new
+/// content is there afterwards or the old file is untouched (and no temporary file is left).
+std::error_code WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
+
 /// Decodes profile file bytes: UTF-16LE or UTF-8 after their byte-order marks, Windows-1252 otherwise.
 std::wstring DecodeProfileText(std::string_view bytes);
 

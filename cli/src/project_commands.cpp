@@ -1,0 +1,298 @@
+// torvik project show, torvik userblock build|show: simulation projects and their device images.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include <platform/profile.hpp>
+#include <platform/text.hpp>
+#include <project/opening.hpp>
+#include <project/ts_project.hpp>
+#include <project/user_block.hpp>
+
+#include "commands.hpp"
+
+namespace torvik::cli {
+
+namespace {
+
+using nlohmann::ordered_json;
+using platform::FromUtf8;
+using platform::ToUtf8;
+using studio::RawNumber;
+using studio::TS_Project;
+
+std::string Hex(const RawNumber& value)
+{
+    return "0x" + value.str(0, std::ios_base::hex | std::ios_base::uppercase);
+}
+
+std::string Format(const char* format, auto... args)
+{
+    char text[128];
+    const int n = std::snprintf(text, sizeof text, format, args...);
+    return n < 0 ? std::string() : std::string(text, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
+}
+
+std::string IdText(std::uint32_t id)
+{
+    return (id & 0x80000000u) != 0 ? Format("%Xx", id & 0x1FFFFFFFu) : Format("%X", id);
+}
+
+std::string Channels(std::uint8_t mask)
+{
+    std::string out;
+    for (int ch = 0; ch < 4; ++ch) {
+        if ((mask & (1u << ch)) != 0) {
+            out += (out.empty() ? "CAN " : ", CAN ") + std::to_string(ch + 1);
+        }
+    }
+    return out;
+}
+
+std::string ControlText(std::int32_t control)
+{
+    const std::wstring name = studio::ControlName(control);
+    return (name.empty() ? std::string("control") : ToUtf8(name)) + " (" + std::to_string(control) + ")";
+}
+
+// Opens a project as the program does, answering every question with its safe choice, and leaves both
+// CAN FD channels with a setup as the main window does when it takes a project.
+std::unique_ptr<TS_Project> OpenProject(const std::string& path)
+{
+    studio::NonInteractivePrompt prompt;
+    studio::ProjectOpening opening(prompt, false);
+    auto project = opening.Run(FromUtf8(path));
+    if (!project) {
+        throw CommandError("cannot open project '" + path + "': " + ToUtf8(opening.failure()));
+    }
+    for (const std::uint32_t channel : {3u, 4u}) {
+        project->SetChannelSetup(channel, -1, studio::kSetupFd2000);
+    }
+    return project;
+}
+
+void ShowProject(const TS_Project& project)
+{
+    std::printf("Project %s (%s)\n", ToUtf8(project.GetProjectName()).c_str(), ToUtf8(project.GetProjectPath()).c_str());
+    for (const auto& [channel, code] : project.GetChannelSetups()) {
+        std::printf("CAN %u: %s (setup %u)\n", channel, ToUtf8(studio::SetupName(code)).c_str(), code);
+    }
+    for (std::size_t i = 0; i < project.GetDatabaseCount(); ++i) {
+        const auto& db = *project.GetDatabase(i);
+        std::printf("\nDatabase %s: %s\n", ToUtf8(db.GetName()).c_str(), ToUtf8(db.path).c_str());
+        for (const auto& [id, message] : db.network->messages) {
+            if (message->channelMask == 0) {
+                continue;
+            }
+            std::printf("  %-10s %-28s %s, %u bytes, cycle %d ms%s\n", IdText(id).c_str(), ToUtf8(message->name).c_str(),
+                        Channels(message->channelMask).c_str(), message->length,
+                        message->GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true),
+                        TS_Project::IsCanFdMessage(*message) ? ", CAN FD" : "");
+            if (message->multiplex.multiplexor) {
+                std::string values;
+                for (const auto v : message->multiplex.values) {
+                    values += " " + std::to_string(v);
+                }
+                std::printf("             multiplexor values:%s\n", values.empty() ? " (none)" : values.c_str());
+            }
+            for (const auto& [name, signal] : message->signals) {
+                if (signal->signalType == studio::kDynamicSignal) {
+                    std::string range = "start " + Hex(signal->startValue);
+                    if (studio::ClassOfControl(signal->dynamicControl) == studio::ControlClass::ThreeState) {
+                        range += ", middle " + Hex(signal->middleValue);
+                    }
+                    range += ", end " + Hex(signal->endValue);
+                    std::printf("             %-28s dynamic on %s: %s\n", ToUtf8(name).c_str(),
+                                ControlText(signal->dynamicControl).c_str(), range.c_str());
+                } else if (signal->rawValue != signal->initialRawValue) {
+                    std::printf("             %-28s constant %s (initial %s)\n", ToUtf8(name).c_str(),
+                                Hex(signal->rawValue).c_str(), Hex(signal->initialRawValue).c_str());
+                }
+            }
+        }
+    }
+}
+
+void BuildImage(const std::string& projectPath, const std::string& outputPath)
+{
+    auto project = OpenProject(projectPath);
+    const std::int32_t length = project->BuildUserBlock();
+    if (length < 0) {
+        throw CommandError("the user block of '" + projectPath + "' does not fit the device's " +
+                           std::to_string(TS_Project::kUserBlockCapacity) + " bytes (a record of " +
+                           std::to_string(-length) + " bytes overflows)");
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(project->GetUserBlock()),
+                                 static_cast<std::size_t>(length));
+    if (const auto ec = platform::WriteWholeFile(outputPath, bytes)) {
+        throw CommandError("cannot write '" + outputPath + "': " + ec.message());
+    }
+    std::printf("%s: %d bytes\n", outputPath.c_str(), length);
+}
+
+std::string PayloadText(const std::vector<std::uint8_t>& bytes)
+{
+    std::string out;
+    for (const auto b : bytes) {
+        out += Format(out.empty() ? "%02X" : " %02X", b);
+    }
+    return out;
+}
+
+const char* FrameFormatText(std::uint8_t format)
+{
+    return format == 0xD0 ? "CAN FD with bit-rate switch" : format == 0x40 ? "CAN FD" : "classic CAN";
+}
+
+ordered_json RecordJson(const studio::UserBlockRecord& r)
+{
+    ordered_json j;
+    j["offset"] = r.offset;
+    switch (r.type) {
+    case studio::kRecordChannelSetup:
+        j["record"] = "channel setup";
+        j["channel"] = r.channel;
+        j["setup"] = r.setupCode;
+        j["setupName"] = ToUtf8(studio::SetupName(r.setupCode));
+        break;
+    case studio::kRecordMessage:
+        j["record"] = "message";
+        j["id"] = r.id;
+        j["extended"] = (r.id & 0x80000000u) != 0;
+        j["channelMask"] = r.channelMask;
+        j["channels"] = Channels(r.channelMask);
+        j["frameFormat"] = FrameFormatText(r.frameFormat);
+        j["dlc"] = r.dlc;
+        j["cycleTimeMs"] = r.cycleTimeMs;
+        j["startDelayMs"] = r.startDelayMs;
+        j["fastCycleTimeMs"] = r.fastCycleTimeMs;
+        j["payload"] = PayloadText(r.payload);
+        break;
+    case studio::kRecordConstants:
+        j["record"] = "constants";
+        j["bytes"] = PayloadText(r.constants);
+        break;
+    case studio::kRecordSignalPosition:
+        j["record"] = "signal position";
+        j["control"] = r.control;
+        j["controlName"] = ToUtf8(studio::ControlName(r.control));
+        j["startBit"] = r.startBit;
+        j["lastBit"] = r.lastBit;
+        j["multiplexValue"] = r.multiplexValue;
+        break;
+    case studio::kRecordSignalValues:
+        j["record"] = "signal values";
+        j["start"] = r.startValue;
+        if (r.middleValue) {
+            j["middle"] = *r.middleValue;
+        }
+        j["end"] = r.endValue;
+        break;
+    default:
+        break;
+    }
+    return j;
+}
+
+void PrintRecord(const studio::UserBlockRecord& r)
+{
+    std::printf("%05zu  ", r.offset);
+    switch (r.type) {
+    case studio::kRecordChannelSetup:
+        std::printf("channel setup  CAN %u: %s (setup %u)\n", r.channel, ToUtf8(studio::SetupName(r.setupCode)).c_str(),
+                    r.setupCode);
+        break;
+    case studio::kRecordMessage:
+        std::printf("message        %s on %s, %s, DLC %u, cycle %u ms, start delay %u ms, fast cycle %u ms\n"
+                    "                 payload %s\n",
+                    IdText(r.id).c_str(), Channels(r.channelMask).c_str(), FrameFormatText(r.frameFormat), r.dlc,
+                    r.cycleTimeMs, r.startDelayMs, r.fastCycleTimeMs, PayloadText(r.payload).c_str());
+        break;
+    case studio::kRecordConstants:
+        std::printf("constants      %s\n", PayloadText(r.constants).c_str());
+        break;
+    case studio::kRecordSignalPosition:
+        std::printf("signal         %s, bits %u..%u, multiplexor value %u\n", ControlText(r.control).c_str(),
+                    r.startBit, r.lastBit, r.multiplexValue);
+        break;
+    case studio::kRecordSignalValues:
+        if (r.middleValue) {
+            std::printf("signal values  start 0x%04X, middle 0x%04X, end 0x%04X\n", r.startValue, *r.middleValue,
+                        r.endValue);
+        } else {
+            std::printf("signal values  start 0x%04X, end 0x%04X\n", r.startValue, r.endValue);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void ShowImage(const std::string& path, bool json)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CommandError("cannot read '" + path + "'");
+    }
+    const std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto decoded = studio::DecodeUserBlock(image);
+    if (json) {
+        ordered_json out;
+        out["size"] = image.size();
+        out["records"] = ordered_json::array();
+        for (const auto& r : decoded.records) {
+            out["records"].push_back(RecordJson(r));
+        }
+        if (decoded.errorOffset) {
+            out["error"] = {{"offset", *decoded.errorOffset}, {"message", decoded.error}};
+        }
+        std::cout << out.dump(2) << '\n';
+    } else {
+        std::printf("%s: %zu bytes\n", path.c_str(), image.size());
+        for (const auto& r : decoded.records) {
+            PrintRecord(r);
+        }
+    }
+    if (decoded.errorOffset) {
+        std::cout.flush();
+        throw CommandError("'" + path + "' is malformed at offset " + std::to_string(*decoded.errorOffset) + ": " +
+                           decoded.error);
+    }
+}
+
+}  // namespace
+
+void AddProjectCommands(CLI::App& app)
+{
+    auto* project = app.add_subcommand("project", "Read simulation projects (.tsp)");
+    project->require_subcommand(1);
+    auto* show = project->add_subcommand(
+        "show", "Open a project as the program does and print its databases, channel setups, selected messages "
+                "and the signals that are dynamic or differ from their initial value");
+    auto showPath = std::make_shared<std::string>();
+    show->add_option("FILE", *showPath, "project file")->required();
+    show->callback([showPath] { ShowProject(*OpenProject(*showPath)); });
+
+    auto* userblock = app.add_subcommand("userblock", "Build and read user blocks, the device's simulation image");
+    userblock->require_subcommand(1);
+    auto* build = userblock->add_subcommand("build", "Open a project and write its user block");
+    auto buildPath = std::make_shared<std::string>();
+    auto outputPath = std::make_shared<std::string>();
+    build->add_option("FILE", *buildPath, "project file")->required();
+    build->add_option("-o,--output", *outputPath, "image file to write")->required();
+    build->callback([buildPath, outputPath] { BuildImage(*buildPath, *outputPath); });
+
+    auto* read = userblock->add_subcommand("show", "Print a user block image record by record");
+    auto readPath = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
+    read->add_option("IMAGE", *readPath, "image file")->required();
+    read->add_flag("--json", *json, "print JSON for scripts");
+    read->callback([readPath, json] { ShowImage(*readPath, *json); });
+}
+
+}  // namespace torvik::cli
