@@ -21,7 +21,6 @@ namespace torvik::studio {
 
 using kq::dbclib::BitMask;
 using kq::dbclib::Dbc_Attribute;
-using kq::dbclib::Dbc_AttributeSpec;
 
 namespace {
 
@@ -146,6 +145,12 @@ std::shared_ptr<Dbc_Attribute> TS_Message::GetAttribute(const std::wstring& attr
     return Lookup(attributeOverrides, attributes, attribute);
 }
 
+std::size_t TS_Message::PayloadLength() const
+{
+    // A length beyond the largest CAN FD frame comes only from a broken database.
+    return std::min<std::size_t>(length, kMaxPayload);
+}
+
 TS_Message::Payload TS_Message::Compose(const std::uint32_t* multiplexorValue) const
 {
     std::array<std::uint8_t, kMaxPayload> bytes{};
@@ -164,8 +169,8 @@ TS_Message::Payload TS_Message::Compose(const std::uint32_t* multiplexorValue) c
         }
         OrInto(bytes, sig->startBit, sig->bitLength, sig->rawValue);
     }
-    Payload out(length, 0);
-    std::copy_n(bytes.begin(), std::min<std::size_t>(length, kMaxPayload), out.begin());
+    Payload out(PayloadLength(), 0);
+    std::copy_n(bytes.begin(), out.size(), out.begin());
     return out;
 }
 
@@ -189,7 +194,7 @@ TS_Message::Payload TS_Message::GetFirstPayload() const
         return Compose(nullptr);
     }
     if (multiplex.values.empty()) {
-        return Payload(length, 0);
+        return Payload(PayloadLength(), 0);
     }
     return Compose(&multiplex.values.front());
 }
@@ -206,22 +211,8 @@ int TS_DatabaseFile::Load(const std::wstring& filePath)
 int TS_DatabaseFile::ProcessAttributes()
 {
     Template_Database_File::ProcessAttributes();
-    for (auto& [name, sig] : network->signals) {
-        const auto own = sig->attributes.find(L"GenSigStartValue");
-        if (own != sig->attributes.end()) {
-            if (const auto value = std::dynamic_pointer_cast<Dbc_AttributeSpec<int>>(own->second)) {
-                sig->initialRawValue = value->value < 0
-                                           ? RawNumber(0) - RawNumber(-static_cast<std::int64_t>(value->value))
-                                           : RawNumber(value->value);
-            }
-        }
+    for (auto& [signalName, sig] : network->signals) {
         sig->rawValue = sig->initialRawValue;
-    }
-    const auto dbName = network->attributes.find(L"DBName");
-    if (dbName != network->attributes.end()) {
-        if (const auto value = std::dynamic_pointer_cast<Dbc_AttributeSpec<std::wstring>>(dbName->second)) {
-            network->name = value->value;
-        }
     }
     return 0;
 }

@@ -74,6 +74,9 @@ public:
 
     using Payload = std::vector<std::uint8_t>;
 
+    /// The payload size in bytes: the message's length, at most 64 (the largest CAN FD frame).
+    std::size_t PayloadLength() const;
+
     /// One payload of the message's length per chosen multiplexor value (`multiplex.values`), or a single
     /// one when the message has no multiplexor signal; empty for a multiplexed message without chosen
     /// values. Every byte up to the message length carries the composed signal values. A chosen value the
@@ -106,9 +109,8 @@ public:
     /// non-zero when the file cannot be read.
     int Load(const std::wstring& filePath);
 
-    /// The library's processing, then: GenSigStartValue into `initialRawValue` (two's complement in 512
-    /// bits when negative), DBName into the network's name, and every signal's `rawValue` set to its
-    /// `initialRawValue`. Returns 0.
+    /// The library's processing (GenSigStartValue into `initialRawValue`, DBName into the network's
+    /// name), then every signal's `rawValue` set to its `initialRawValue`. Returns 0.
     int ProcessAttributes() override;
 
     /// The database's name: its network's name.
