@@ -6,3 +6,5 @@ tools/bootstrap.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target torvik
 build/release/bin/torvik dbc show examples/example.dbc
+build/release/bin/torvik userblock build examples/simulation.tsp -o build/release/simulation.bin
+build/release/bin/torvik userblock show build/release/simulation.bin
