@@ -60,7 +60,9 @@ wchar_t FoldChar(wchar_t c)
     return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
 }
 
-bool SameName(std::wstring_view a, std::wstring_view b)
+}  // namespace
+
+bool NamesEqual(std::wstring_view a, std::wstring_view b)
 {
     if (a.size() != b.size()) {
         return false;
@@ -72,6 +74,8 @@ bool SameName(std::wstring_view a, std::wstring_view b)
     }
     return true;
 }
+
+namespace {
 
 // The key of a `key=value` line, or nothing for a line without '='.
 std::optional<std::wstring_view> KeyOf(std::wstring_view line)
@@ -94,6 +98,21 @@ std::wstring_view TrimBlanks(std::wstring_view text)
         text.remove_suffix(1);
     }
     return text;
+}
+
+std::size_t ProfileDocument::FoldedHash::operator()(std::wstring_view name) const noexcept
+{
+    // FNV-1a over the folded characters.
+    std::size_t hash = 14695981039346656037ull;
+    for (const wchar_t c : name) {
+        hash = (hash ^ static_cast<std::size_t>(FoldChar(c))) * 1099511628211ull;
+    }
+    return hash;
+}
+
+bool ProfileDocument::FoldedEqual::operator()(std::wstring_view a, std::wstring_view b) const noexcept
+{
+    return NamesEqual(a, b);
 }
 
 std::wstring FoldName(std::wstring_view name)
@@ -194,12 +213,20 @@ int ProfileStore::GetInt(std::wstring_view section, std::wstring_view key, int d
     return static_cast<int>(negative ? 0u - value : value);
 }
 
-ProfileDocument ProfileDocument::Parse(std::wstring_view text)
+ProfileDocument ProfileDocument::Parse(std::wstring_view source)
 {
     ProfileDocument doc;
+    doc.text_.assign(source.begin(), source.end());
+    std::wstring_view text(doc.text_.data(), doc.text_.size());
     Section* current = nullptr;
     while (!text.empty()) {
-        const auto end = text.find_first_of(L"\r\n");
+        std::size_t end = 0;
+        while (end < text.size() && text[end] != L'\r' && text[end] != L'\n') {
+            ++end;
+        }
+        if (end == text.size()) {
+            end = std::wstring_view::npos;
+        }
         std::wstring_view line = text.substr(0, end);
         if (end == std::wstring_view::npos) {
             text = {};
@@ -215,8 +242,8 @@ ProfileDocument ProfileDocument::Parse(std::wstring_view text)
             const auto close = line.find(L']');
             const std::wstring_view name =
                 TrimBlanks(line.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1));
-            doc.sections_.push_back(Section{std::wstring(name), {}});
-            doc.index_.try_emplace(FoldName(name), doc.sections_.size() - 1);
+            doc.sections_.push_back(Section{name, {}});
+            doc.index_.try_emplace(name, doc.sections_.size() - 1);
             current = &doc.sections_.back();
             continue;
         }
@@ -229,7 +256,7 @@ ProfileDocument ProfileDocument::Parse(std::wstring_view text)
 
 const ProfileDocument::Section* ProfileDocument::Find(std::wstring_view section) const
 {
-    const auto it = index_.find(FoldName(TrimBlanks(section)));
+    const auto it = index_.find(TrimBlanks(section));
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
@@ -242,7 +269,7 @@ std::optional<std::wstring> ProfileDocument::GetString(std::wstring_view section
     key = TrimBlanks(key);
     for (const auto& line : found->lines) {
         const auto k = KeyOf(line);
-        if (k && SameName(*k, key)) {
+        if (k && NamesEqual(*k, key)) {
             std::wstring_view value = TrimBlanks(std::wstring_view(line).substr(line.find(L'=') + 1));
             if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') {
                 value = value.substr(1, value.size() - 2);
@@ -253,13 +280,29 @@ std::optional<std::wstring> ProfileDocument::GetString(std::wstring_view section
     return std::nullopt;
 }
 
+std::wstring_view ProfileDocument::Keep(std::wstring text)
+{
+    written_.push_back(std::move(text));
+    return written_.back();
+}
+
 ProfileDocument::Section& ProfileDocument::FindOrAdd(std::wstring_view section)
 {
     section = TrimBlanks(section);
-    const auto [it, added] = index_.try_emplace(FoldName(section), sections_.size());
-    if (added) {
-        sections_.push_back(Section{std::wstring(section), {}});
+    // Writers put several keys into one section in a row; the section they wrote last is checked first.
+    if (last_ < sections_.size() && sections_[last_].name == section) {
+        return sections_[last_];
     }
+    // The name is kept first so that the index holds a view of the document's own copy; a section that
+    // already exists gives the copy back.
+    const std::wstring_view name = Keep(std::wstring(section));
+    const auto [it, added] = index_.try_emplace(name, sections_.size());
+    if (added) {
+        sections_.push_back(Section{name, {}});
+    } else {
+        written_.pop_back();
+    }
+    last_ = it->second;
     return sections_[it->second];
 }
 
@@ -269,19 +312,19 @@ void ProfileDocument::WriteString(std::wstring_view section, std::wstring_view k
     key = TrimBlanks(key);
     for (auto& existing : target.lines) {
         const auto k = KeyOf(existing);
-        if (k && SameName(*k, key)) {
+        if (k && NamesEqual(*k, key)) {
             // The key keeps the spelling it has in the file.
-            existing = std::wstring(*k).append(L"=").append(value);
+            existing = Keep(std::wstring(*k).append(L"=").append(value));
             return;
         }
     }
     std::wstring line;
     line.reserve(key.size() + 1 + value.size());
     line.append(key).append(L"=").append(value);
-    target.lines.push_back(std::move(line));
+    target.lines.push_back(Keep(std::move(line)));
 }
 
-std::wstring ProfileDocument::Serialize() const
+std::size_t ProfileDocument::TextSize() const
 {
     std::size_t size = 0;
     for (const auto& s : sections_) {
@@ -290,12 +333,48 @@ std::wstring ProfileDocument::Serialize() const
             size += l.size() + 2;
         }
     }
+    return size;
+}
+
+std::wstring ProfileDocument::Serialize() const
+{
     std::wstring out;
-    out.reserve(size);
+    out.reserve(TextSize());
     for (const auto& s : sections_) {
         out.append(L"[").append(s.name).append(L"]\r\n");
         for (const auto& l : s.lines) {
             out.append(l).append(L"\r\n");
+        }
+    }
+    return out;
+}
+
+std::string ProfileDocument::Encode() const
+{
+    // Straight to Windows-1252; only a document that needs more takes the way through wide text.
+    std::string out;
+    out.reserve(TextSize());
+    auto append = [&out](std::wstring_view text) {
+        for (const wchar_t wc : text) {
+            char b = 0;
+            if (!ToCp1252(wc, b)) {
+                return false;
+            }
+            out.push_back(b);
+        }
+        return true;
+    };
+    for (const auto& s : sections_) {
+        out.push_back('[');
+        if (!append(s.name)) {
+            return EncodeProfileText(Serialize());
+        }
+        out.append("]\r\n");
+        for (const auto& l : s.lines) {
+            if (!append(l)) {
+                return EncodeProfileText(Serialize());
+            }
+            out.append("\r\n");
         }
     }
     return out;
@@ -313,7 +392,11 @@ std::error_code IniFile::Open(const std::filesystem::path& path, std::unique_ptr
     if (std::filesystem::is_directory(path, ec)) {
         return std::make_error_code(std::errc::is_a_directory);
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         return std::make_error_code(std::errc::io_error);
     }
@@ -332,7 +415,7 @@ std::optional<std::wstring> DocumentStore::GetString(std::wstring_view section, 
 std::vector<std::wstring> DocumentStore::GetSection(std::wstring_view section) const
 {
     const auto* found = document_.Find(section);
-    return found == nullptr ? std::vector<std::wstring>{} : found->lines;
+    return found == nullptr ? std::vector<std::wstring>{} : std::vector<std::wstring>(found->lines.begin(), found->lines.end());
 }
 
 void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value)
@@ -342,13 +425,16 @@ void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key
 
 std::error_code IniFile::Commit()
 {
-    return WriteWholeFile(path_, EncodeProfileText(document_.Serialize()));
+    return WriteWholeFile(path_, document_.Encode());
 }
 
 std::error_code WriteWholeFile(const std::filesystem::path& path, std::string_view bytes)
 {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string temp = folder.string();
+    temp += "/.";
+    temp += path.filename().string();
+    temp += ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return std::error_code(errno, std::generic_category());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -49,10 +50,19 @@ public:
 /// the first section of each name.
 class ProfileDocument {
 public:
+    /// Names and lines are views into text that the document owns; they stay valid while the document
+    /// lives (also after it is moved) and until the line is written again.
     struct Section {
-        std::wstring name;
-        std::vector<std::wstring> lines;  ///< each line without its line break, blanks trimmed
+        std::wstring_view name;
+        std::vector<std::wstring_view> lines;  ///< each line without its line break, blanks trimmed
     };
+
+    ProfileDocument() = default;
+    ProfileDocument(ProfileDocument&&) noexcept = default;
+    ProfileDocument& operator=(ProfileDocument&&) noexcept = default;
+    ProfileDocument(const ProfileDocument&) = delete;
+    ProfileDocument& operator=(const ProfileDocument&) = delete;
+    ~ProfileDocument() = default;
 
     /// Parses INI text already decoded to wide characters (line breaks CR LF, LF or CR).
     static ProfileDocument Parse(std::wstring_view text);
@@ -63,14 +73,31 @@ public:
 
     /// The whole document as text with CR LF line breaks.
     std::wstring Serialize() const;
+    /// `Serialize` encoded for a file, as `EncodeProfileText` does.
+    std::string Encode() const;
 
     const std::vector<Section>& sections() const { return sections_; }
 
 private:
     Section& FindOrAdd(std::wstring_view section);
+    std::size_t TextSize() const;
+    std::wstring_view Keep(std::wstring text);
+
+    std::vector<wchar_t> text_;        ///< the parsed text; its buffer survives moves
+    std::deque<std::wstring> written_;  ///< text added by writes; elements never move
 
     std::vector<Section> sections_;
-    std::unordered_map<std::wstring, std::size_t> index_;  ///< folded name -> first section
+    // Names hashed and compared without regard to case, so that a lookup needs no folded copy.
+    struct FoldedHash {
+        using is_transparent = void;
+        std::size_t operator()(std::wstring_view name) const noexcept;
+    };
+    struct FoldedEqual {
+        using is_transparent = void;
+        bool operator()(std::wstring_view a, std::wstring_view b) const noexcept;
+    };
+    std::unordered_map<std::wstring_view, std::size_t, FoldedHash, FoldedEqual> index_;  ///< name -> first section
+    std::size_t last_ = static_cast<std::size_t>(-1);      ///< the section written last
 };
 
 /// A store over a `ProfileDocument`.
@@ -131,6 +158,9 @@ std::string EncodeProfileText(std::wstring_view text);
 
 /// Case folding used for section and key names (ASCII and Latin-1 letters, else the C library's).
 std::wstring FoldName(std::wstring_view name);
+
+/// Whether two section or key names match without regard to case.
+bool NamesEqual(std::wstring_view a, std::wstring_view b);
 
 /// Removes blanks (space and tab) at both ends.
 std::wstring_view TrimBlanks(std::wstring_view text);
