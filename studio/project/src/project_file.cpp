@@ -33,10 +33,23 @@ const std::wstring kDynamicEnd = L"$$DYNAMIC_VALUE_END$$";
 const std::wstring kDynamicMiddle = L"$$DYNAMIC_VALUE_MIDDLE$$";
 const std::wstring kMultiplexorValues = L"$$MULTIPLEXOR_VALUES$$";
 
+// Upper-case hexadecimal digits without prefix, read straight from the 64-bit limbs (most significant
+// first), since the library's text conversion is slow for the many values of a large project.
 std::wstring Hex(const RawNumber& value)
 {
-    const std::string digits = value.str(0, std::ios_base::hex | std::ios_base::uppercase);
-    return std::wstring(digits.begin(), digits.end());
+    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    const auto& backend = value.backend();
+    std::wstring out;
+    for (std::size_t limb = backend.size(); limb-- > 0;) {
+        const std::uint64_t bits = backend.limbs()[limb];
+        for (int shift = 60; shift >= 0; shift -= 4) {
+            const auto digit = static_cast<std::size_t>((bits >> shift) & 0xF);
+            if (digit != 0 || !out.empty()) {
+                out.push_back(kDigits[digit]);
+            }
+        }
+    }
+    return out.empty() ? L"0" : out;
 }
 
 std::wstring Printf(const wchar_t* format, auto... args)
@@ -166,21 +179,16 @@ std::shared_ptr<Dbc_Attribute> ParseAttribute(const std::shared_ptr<Dbc_Attribut
     return nullptr;
 }
 
-bool SameKey(std::wstring_view a, std::wstring_view b)
-{
-    return platform::FoldName(a) == platform::FoldName(b);
-}
-
 // A section split into the program's own "$$" keys and attribute overrides (first occurrence wins;
-// lines without '=' and unknown or unreadable attributes are skipped).
+// lines without '=' and unknown or unreadable attributes are skipped). Views point into the lines.
 struct SectionValues {
-    std::vector<std::pair<std::wstring, std::wstring>> own;
+    std::vector<std::pair<std::wstring_view, std::wstring_view>> own;
     AttributeOverrides attributes;
 
-    std::optional<std::wstring> Own(const std::wstring& key) const
+    std::optional<std::wstring_view> Own(std::wstring_view key) const
     {
         for (const auto& [k, v] : own) {
-            if (SameKey(k, key)) {
+            if (platform::NamesEqual(k, key)) {
                 return v;
             }
         }
@@ -188,29 +196,30 @@ struct SectionValues {
     }
 };
 
-SectionValues SplitSection(const std::vector<std::wstring>& lines, const kq::dbclib::Dbc_DefinitionTable* defs)
+SectionValues SplitSection(const std::vector<std::wstring_view>& lines, const kq::dbclib::Dbc_DefinitionTable* defs)
 {
     SectionValues out;
     for (const auto& line : lines) {
         const auto eq = line.find(L'=');
-        if (eq == std::wstring::npos) {
+        if (eq == std::wstring_view::npos) {
             continue;
         }
-        std::wstring key(TrimBlanks(std::wstring_view(line).substr(0, eq)));
-        std::wstring value(TrimBlanks(std::wstring_view(line).substr(eq + 1)));
+        const std::wstring_view key = TrimBlanks(line.substr(0, eq));
+        const std::wstring_view value = TrimBlanks(line.substr(eq + 1));
         if (key.size() >= 4 && key.starts_with(L"$$") && key.ends_with(L"$$")) {
-            out.own.emplace_back(std::move(key), std::move(value));
+            out.own.emplace_back(key, value);
             continue;
         }
-        if (defs == nullptr || out.attributes.count(key) != 0) {
+        std::wstring name(key);
+        if (defs == nullptr || out.attributes.count(name) != 0) {
             continue;
         }
-        const auto def = defs->find(key);
+        const auto def = defs->find(name);
         if (def == defs->end() || !def->second) {
             continue;
         }
-        if (auto attribute = ParseAttribute(def->second, value)) {
-            out.attributes.emplace(std::move(key), std::move(attribute));
+        if (auto attribute = ParseAttribute(def->second, std::wstring(value))) {
+            out.attributes.emplace(std::move(name), std::move(attribute));
         }
     }
     return out;
@@ -416,11 +425,18 @@ bool TS_Project::LoadSelections(std::size_t nameIndex)
     if (index < 0) {
         return false;
     }
-    return ApplySelections(*openFile_, sectionNames_[nameIndex], *databases_[static_cast<std::size_t>(index)]);
+    return ApplySelections(openFile_->document(), sectionNames_[nameIndex],
+                           *databases_[static_cast<std::size_t>(index)]);
 }
 
-bool TS_Project::ApplySelections(const ProfileStore& store, const std::wstring& section, TS_DatabaseFile& database)
+bool TS_Project::ApplySelections(const platform::ProfileDocument& store, const std::wstring& section,
+                                 TS_DatabaseFile& database)
 {
+    static const std::vector<std::wstring_view> kNoLines;
+    auto linesOf = [&store](const std::wstring& name) -> const std::vector<std::wstring_view>& {
+        const auto* found = store.Find(name);
+        return found != nullptr ? found->lines : kNoLines;
+    };
     const std::wstring selected = store.GetString(section, L"Selected_messages").value_or(L"");
     if (selected.empty()) {
         return true;
@@ -444,7 +460,7 @@ bool TS_Project::ApplySelections(const ProfileStore& store, const std::wstring& 
         message.channelMask = static_cast<std::uint8_t>(*mask & 0xFF);
 
         const std::wstring messageSection = section + L"\\" + message.name;
-        const auto lines = store.GetSection(messageSection);
+        const auto& lines = linesOf(messageSection);
         if (!lines.empty()) {
             SectionValues values = SplitSection(lines, message.definitions.get());
             for (auto& [name, attribute] : values.attributes) {
@@ -464,7 +480,7 @@ bool TS_Project::ApplySelections(const ProfileStore& store, const std::wstring& 
             }
         }
         for (auto& [name, signal] : message.signals) {
-            const auto signalLines = store.GetSection(messageSection + L"\\" + name);
+            const auto& signalLines = linesOf(messageSection + L"\\" + name);
             if (signalLines.empty()) {
                 continue;
             }

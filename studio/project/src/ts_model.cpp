@@ -38,6 +38,14 @@ std::shared_ptr<Dbc_Attribute> Lookup(const AttributeOverrides& overrides, const
     return nullptr;
 }
 
+static_assert(sizeof(boost::multiprecision::limb_type) == sizeof(std::uint64_t));
+
+std::uint64_t Low64(const RawNumber& raw)
+{
+    // The backend keeps its least significant limb first; reading it avoids a 512-bit temporary.
+    return raw.backend().limbs()[0];
+}
+
 // ORs the low `length` bits of `raw` into a 64-byte payload from bit `start` on; bits past the
 // payload are dropped, as the 512-bit composition drops them.
 void OrInto(std::array<std::uint8_t, kMaxPayload>& bytes, std::uint32_t start, std::uint32_t length,
@@ -49,7 +57,7 @@ void OrInto(std::array<std::uint8_t, kMaxPayload>& bytes, std::uint32_t start, s
     length = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(kMaxPayload * 8) - start);
     std::uint32_t done = 0;
     if (length <= 64) {
-        std::uint64_t value = static_cast<std::uint64_t>(raw & RawNumber(~std::uint64_t{0}));
+        std::uint64_t value = Low64(raw);
         if (length < 64) {
             value &= (std::uint64_t{1} << length) - 1;
         }
@@ -145,13 +153,28 @@ std::shared_ptr<Dbc_Attribute> TS_Message::GetAttribute(const std::wstring& attr
     return Lookup(attributeOverrides, attributes, attribute);
 }
 
+const std::vector<const TS_Signal*>& TS_Message::SignalsInNameOrder() const
+{
+    // The signal table is filled while the database is read and only read afterwards; a table that
+    // grew since (models built by hand) is taken again.
+    if (signalOrder_.size() != signals.size()) {
+        signalOrder_.clear();
+        signalOrder_.reserve(signals.size());
+        for (const auto& [signalName, sig] : signals) {
+            signalOrder_.push_back(sig.get());
+        }
+    }
+    return signalOrder_;
+}
+
 std::size_t TS_Message::PayloadLength() const
 {
     // A length beyond the largest CAN FD frame comes only from a broken database.
     return std::min<std::size_t>(length, kMaxPayload);
 }
 
-TS_Message::Payload TS_Message::Compose(const std::uint32_t* multiplexorValue) const
+TS_Message::Payload TS_Message::Compose(const std::uint32_t* multiplexorValue,
+                                       std::vector<const TS_Signal*>* driven) const
 {
     std::array<std::uint8_t, kMaxPayload> bytes{};
     const TS_Signal* multiplexor = multiplex.multiplexor.get();
@@ -163,8 +186,18 @@ TS_Message::Payload TS_Message::Compose(const std::uint32_t* multiplexorValue) c
             }
         }
     }
-    for (const auto& [signalName, sig] : signals) {
-        if (multiplexor != nullptr && (sig->isMultiplexed || sig.get() == multiplexor)) {
+    const std::vector<const TS_Signal*>& all = SignalsInNameOrder();
+    // The signals lie scattered in memory: ask for all of them before reading any, so that their
+    // loads overlap instead of waiting one after the other.
+    for (const TS_Signal* sig : all) {
+        __builtin_prefetch(&sig->startBit);
+        __builtin_prefetch(&sig->signalType);
+    }
+    for (const TS_Signal* sig : all) {
+        if (driven != nullptr && sig->signalType == kDynamicSignal && sig->dynamicControl != kNoControl) {
+            driven->push_back(sig);
+        }
+        if (multiplexor != nullptr && (sig->isMultiplexed || sig == multiplexor)) {
             continue;
         }
         OrInto(bytes, sig->startBit, sig->bitLength, sig->rawValue);
@@ -178,25 +211,25 @@ std::vector<TS_Message::Payload> TS_Message::GetPayloads() const
 {
     std::vector<Payload> out;
     if (!multiplex.multiplexor) {
-        out.push_back(Compose(nullptr));
+        out.push_back(Compose(nullptr, nullptr));
         return out;
     }
     out.reserve(multiplex.values.size());
     for (const std::uint32_t value : multiplex.values) {
-        out.push_back(Compose(&value));
+        out.push_back(Compose(&value, nullptr));
     }
     return out;
 }
 
-TS_Message::Payload TS_Message::GetFirstPayload() const
+TS_Message::Payload TS_Message::GetFirstPayload(std::vector<const TS_Signal*>* driven) const
 {
-    if (!multiplex.multiplexor) {
-        return Compose(nullptr);
+    if (!multiplex.multiplexor || !multiplex.values.empty()) {
+        return Compose(multiplex.multiplexor ? &multiplex.values.front() : nullptr, driven);
     }
-    if (multiplex.values.empty()) {
-        return Payload(PayloadLength(), 0);
+    if (driven != nullptr) {
+        Compose(nullptr, driven);
     }
-    return Compose(&multiplex.values.front());
+    return Payload(PayloadLength(), 0);
 }
 
 TS_DatabaseFile::TS_DatabaseFile() = default;
@@ -213,6 +246,9 @@ int TS_DatabaseFile::ProcessAttributes()
     Template_Database_File::ProcessAttributes();
     for (auto& [signalName, sig] : network->signals) {
         sig->rawValue = sig->initialRawValue;
+    }
+    for (const auto& [id, message] : network->messages) {
+        message->SignalsInNameOrder();
     }
     return 0;
 }

@@ -177,30 +177,40 @@ int TS_Project::AppendDatabase(const TS_DatabaseFile& database, std::uint8_t* st
 
 int TS_Project::AppendMessage(const TS_Message& message, std::uint8_t* start, int capacity)
 {
-    const TS_Message::Payload payload = message.GetFirstPayload();
+    static const std::wstring kFrameFormat = L"VFrameFormat";
+    static const std::wstring kBitRateSwitch = L"CANFD_BRS";
+    static const std::wstring kCycleTime = L"GenMsgCycleTime";
+    static const std::wstring kStartDelay = L"GenMsgStartDelayTime";
+    static const std::wstring kFastCycleTime = L"GenMsgCycleTimeFast";
+    static const std::wstring kCheckConstant = L"GenMsgChkConstant";
+    static const std::wstring kPduConstants = L"GenMsgPDUConstants";
+
+    // One walk over the signals gives the payload and the signals that get records.
+    std::vector<const TS_Signal*> driven;
+    const TS_Message::Payload payload = message.GetFirstPayload(&driven);
     Bytes bytes;
     bytes.reserve(19 + payload.size() + 20);
     bytes.insert(bytes.end(), {0x00, kRecordMessage, message.channelMask, message.channelMask,
                                static_cast<std::uint8_t>(message.id >> 24), static_cast<std::uint8_t>(message.id >> 16),
                                static_cast<std::uint8_t>(message.id >> 8), static_cast<std::uint8_t>(message.id)});
     std::uint8_t format = 0x00;
-    const int frameFormat = message.GetEnumAttributeValue(L"VFrameFormat", nullptr, true);
+    const int frameFormat = message.GetEnumAttributeValue(kFrameFormat, nullptr, true);
     if (frameFormat == 14 || frameFormat == 15) {
-        format = message.GetEnumAttributeValue(L"CANFD_BRS", nullptr, true) == 1 ? 0xD0 : 0x40;
+        format = message.GetEnumAttributeValue(kBitRateSwitch, nullptr, true) == 1 ? 0xD0 : 0x40;
     }
     bytes.insert(bytes.end(), {format, 0x00, 0x00, DlcCode(message.length)});
-    PushLow16(bytes, message.GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true));
-    PushLow16(bytes, message.GetIntAttributeValue(L"GenMsgStartDelayTime", nullptr, true));
-    PushLow16(bytes, message.GetIntAttributeValue(L"GenMsgCycleTimeFast", nullptr, true));
+    PushLow16(bytes, message.GetIntAttributeValue(kCycleTime, nullptr, true));
+    PushLow16(bytes, message.GetIntAttributeValue(kStartDelay, nullptr, true));
+    PushLow16(bytes, message.GetIntAttributeValue(kFastCycleTime, nullptr, true));
     bytes.push_back(0x01);
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     bytes[0] = static_cast<std::uint8_t>((bytes.size() - 1) & 0xFF);
 
-    const int check = message.GetHexAttributeValue(L"GenMsgChkConstant", nullptr, true);
+    const int check = message.GetHexAttributeValue(kCheckConstant, nullptr, true);
     if (check != 0) {
         bytes.insert(bytes.end(), {0x04, kRecordConstants, 0x00, 0x00, static_cast<std::uint8_t>(check & 0xFF)});
     } else {
-        const std::wstring pdu = message.GetStringAttributeValue(L"GenMsgPDUConstants", nullptr, true);
+        const std::wstring pdu = message.GetStringAttributeValue(kPduConstants, nullptr, true);
         if (!pdu.empty()) {
             const auto values = ParsePduConstants(pdu);
             if (values.size() == 16) {
@@ -213,7 +223,7 @@ int TS_Project::AppendMessage(const TS_Message& message, std::uint8_t* start, in
     if (total < 0) {
         return total;
     }
-    for (const auto& [name, signal] : message.signals) {
+    for (const TS_Signal* signal : driven) {
         const int written = AppendSignal(*signal, start + total, capacity - total);
         if (written < 0) {
             return written;

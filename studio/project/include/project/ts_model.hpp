@@ -52,9 +52,10 @@ public:
     /// that changed it.
     bool TakeRawValue(std::span<const std::uint8_t> bytes);
 
-    RawNumber rawValue = 0;                     ///< the constant value
+    // The fields a build reads for every signal come first and together.
     std::uint32_t signalType = kConstantSignal; ///< 0 constant, 1 dynamic
     std::int32_t dynamicControl = kNoControl;   ///< 0..29, -1 for none
+    RawNumber rawValue = 0;                     ///< the constant value
     RawNumber startValue = 0;
     RawNumber endValue = 0;
     RawNumber middleValue = 0;  ///< three-position switches only
@@ -74,6 +75,9 @@ public:
 
     using Payload = std::vector<std::uint8_t>;
 
+    /// The message's signals in ascending name order (the order of `signals`), kept in one block.
+    const std::vector<const TS_Signal*>& SignalsInNameOrder() const;
+
     /// The payload size in bytes: the message's length, at most 64 (the largest CAN FD frame).
     std::size_t PayloadLength() const;
 
@@ -84,8 +88,9 @@ public:
     std::vector<Payload> GetPayloads() const;
 
     /// The payload for the first chosen multiplexor value (or the only one); all zero bytes of the
-    /// message's length for a multiplexed message without chosen values.
-    Payload GetFirstPayload() const;
+    /// message's length for a multiplexed message without chosen values. When `driven` is given, the
+    /// signals that a device control drives (dynamic, with a control) are appended to it in name order.
+    Payload GetFirstPayload(std::vector<const TS_Signal*>* driven = nullptr) const;
 
     std::uint8_t channelMask = 0;  ///< bit 0 CAN 1 .. bit 3 CAN 4; 0 = not simulated
     AttributeOverrides attributeOverrides;
@@ -94,7 +99,9 @@ protected:
     std::shared_ptr<kq::dbclib::Dbc_Attribute> GetAttribute(const std::wstring& name) const override;
 
 private:
-    Payload Compose(const std::uint32_t* multiplexorValue) const;
+    Payload Compose(const std::uint32_t* multiplexorValue, std::vector<const TS_Signal*>* driven) const;
+
+    mutable std::vector<const TS_Signal*> signalOrder_;
 };
 
 /// One database of the project: the DBC file read into the studio's own model.

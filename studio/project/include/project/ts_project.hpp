@@ -13,6 +13,8 @@
 
 namespace torvik::platform {
 class ProfileStore;
+class ProfileDocument;
+class IniFile;
 }
 
 namespace torvik::studio {
@@ -146,7 +148,8 @@ public:
 
 private:
     bool WriteTo(platform::ProfileStore& store, const std::filesystem::path& folder) const;
-    bool ApplySelections(const platform::ProfileStore& store, const std::wstring& section, TS_DatabaseFile& database);
+    bool ApplySelections(const platform::ProfileDocument& store, const std::wstring& section,
+                         TS_DatabaseFile& database);
 
     std::vector<std::unique_ptr<TS_DatabaseFile>> databases_;
     bool modified_ = true;
@@ -157,7 +160,7 @@ private:
     std::uintmax_t projectFileSize_ = 0;
     std::vector<std::wstring> sectionNames_;
     std::map<std::uint32_t, std::uint32_t> channelSetups_;
-    std::unique_ptr<platform::ProfileStore> openFile_;  ///< the project file while it is being opened
+    std::unique_ptr<platform::IniFile> openFile_;  ///< the project file while it is being opened
 };
 
 }  // namespace torvik::studio
