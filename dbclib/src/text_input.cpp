@@ -1,6 +1,9 @@
 #include <dbclib/text_input.hpp>
 
+#include <array>
 #include <charconv>
+#include <map>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <system_error>
+#include <type_traits>
 
 #include <platform/text.hpp>
 
@@ -60,7 +64,13 @@ bool is_utf8(const unsigned char* p, const unsigned char* end, bool& hasNonAscii
 {
     hasNonAscii = false;
     while (p != end) {
-        // Eight ASCII bytes at a time.
+        // Runs of ASCII bytes, 16 at a time.
+#if defined(__SSE2__)
+        if (end - p >= 16 && _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0) {
+            p += 16;
+            continue;
+        }
+#else
         if (end - p >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, p, 8);
@@ -69,6 +79,7 @@ bool is_utf8(const unsigned char* p, const unsigned char* end, bool& hasNonAscii
                 continue;
             }
         }
+#endif
         const unsigned char b = *p;
         if (b < 0x80) {
             ++p;
@@ -171,9 +182,51 @@ T out_of_range_value(const char* digits, const char* end, bool hex, bool negativ
     return negative ? -magnitude : magnitude;
 }
 
+// Plain decimals without an exponent and with at most 15 digits convert exactly this way: the digits and
+// the power of ten are exact doubles, and one division rounds correctly. Null when the text needs the
+// general conversion.
+const wchar_t* parse_plain_decimal(const wchar_t* text, double& value)
+{
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const wchar_t* p = text;
+    const bool negative = *p == L'-';
+    if (*p == L'-' || *p == L'+') {
+        ++p;
+    }
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p, ++digits) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+        if (digits > 15) {
+            return nullptr;
+        }
+    }
+    if (*p == L'.') {
+        for (++p; *p >= L'0' && *p <= L'9'; ++p, ++digits, ++fraction) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+            if (digits > 15) {
+                return nullptr;
+            }
+        }
+    }
+    if (digits == 0 || digits > 15 || *p == L'e' || *p == L'E' || *p == L'x' || *p == L'X') {
+        return nullptr;
+    }
+    const double magnitude = static_cast<double>(mantissa) / kPowers[fraction];
+    value = negative ? -magnitude : magnitude;
+    return p;
+}
+
 template <typename T>
 const wchar_t* parse_real(const wchar_t* text, T& value)
 {
+    if constexpr (std::is_same_v<T, double>) {
+        if (const wchar_t* end = parse_plain_decimal(text, value)) {
+            return end;
+        }
+    }
     // Copy the characters a number can hold into a narrow buffer for from_chars, which ignores the
     // locale. Fragments are short, so the bound is never reached by real input.
     constexpr std::size_t kMax = 600;
@@ -221,7 +274,60 @@ const wchar_t* parse_real(const wchar_t* text, T& value)
 
 }  // namespace
 
-bool load_file(const std::wstring& path, std::string& bytes)
+KeywordAutomaton::KeywordAutomaton()
+{
+    // Breadth-first over the reachable count tuples; every character outside ASCII acts alike (it
+    // continues no keyword and starts none), so it shares column 128 with no separate state.
+    using Counts = std::array<std::uint8_t, kCount>;
+    std::map<Counts, std::uint16_t> ids;
+    std::vector<Counts> states;
+    const auto idOf = [&](const Counts& counts) {
+        const auto [it, added] = ids.emplace(counts, static_cast<std::uint16_t>(states.size()));
+        if (added) {
+            states.push_back(counts);
+        }
+        return it->second;
+    };
+    idOf(Counts{});
+    for (std::size_t s = 0; s < states.size(); ++s) {
+        for (std::size_t column = 0; column < kColumns; ++column) {
+            const auto c = static_cast<wchar_t>(column < 128 ? column : 0x100);
+            Counts counts = states[s];
+            for (std::size_t k = 0; k < kCount; ++k) {
+                const std::wstring_view keyword = kKeywords[k];
+                if (counts[k] < keyword.size() && c == keyword[counts[k]]) {
+                    ++counts[k];
+                } else {
+                    counts[k] = c == keyword[0] ? 1 : 0;
+                }
+            }
+            const std::uint16_t target = idOf(counts);
+            transitions_.resize(states.size() * kColumns);
+            transitions_[s * kColumns + column] = target;
+        }
+    }
+    transitions_.resize(states.size() * kColumns);
+    completed_.assign(states.size(), 0);
+    partial_.assign(states.size(), 0);
+    for (std::size_t s = 0; s < states.size(); ++s) {
+        for (std::size_t k = 0; k < kCount; ++k) {
+            const std::size_t count = states[s][k];
+            if (count == kKeywords[k].size()) {
+                completed_[s] = static_cast<std::uint16_t>(completed_[s] | (1u << k));
+            } else if (count != 0) {
+                partial_[s] = 1;
+            }
+        }
+    }
+}
+
+const KeywordAutomaton& KeywordAutomaton::instance()
+{
+    static const KeywordAutomaton automaton;
+    return automaton;
+}
+
+bool load_file(const std::wstring& path, TextBuffer& bytes)
 {
     const std::filesystem::path fsPath = torvik::platform::ToPath(path);
     if (path.find(L'\0') != std::wstring::npos) {
@@ -235,41 +341,40 @@ bool load_file(const std::wstring& path, std::string& bytes)
     if (!file) {
         return false;
     }
-    bytes.clear();
     // One read of the whole file when its size is known; further reads only if it grew meanwhile.
     const auto size = std::filesystem::is_regular_file(fsPath, ec) ? std::filesystem::file_size(fsPath, ec) : 0;
     std::size_t capacity = !ec && size > 0 ? static_cast<std::size_t>(size) + 1 : 65536;
-    std::size_t used = 0;
+    bytes.data = std::make_unique_for_overwrite<char[]>(capacity);
+    bytes.size = 0;
     for (;;) {
-        bytes.resize(capacity);
-        used += std::fread(bytes.data() + used, 1, capacity - used, file.get());
-        if (used < capacity) {
+        bytes.size += std::fread(bytes.data.get() + bytes.size, 1, capacity - bytes.size, file.get());
+        if (bytes.size < capacity) {
             break;
         }
+        auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+        std::memcpy(larger.get(), bytes.data.get(), bytes.size);
+        bytes.data = std::move(larger);
         capacity *= 2;
     }
-    if (std::ferror(file.get()) != 0) {
-        return false;
-    }
-    bytes.resize(used);
-    return true;
+    return std::ferror(file.get()) == 0;
 }
 
-DbcTextStream open_text(std::string& bytes, const std::wstring& locale)
+DbcTextStream open_text(TextBuffer& bytes, const std::wstring& locale)
 {
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    char* const text = bytes.data.get();
+    const auto* data = reinterpret_cast<const unsigned char*>(text);
     std::size_t skip = 0;
-    const bool bom = bytes.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF;
+    const bool bom = bytes.size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF;
     if (bom) {
         skip = 3;
     }
     bool hasNonAscii = false;
-    const bool utf8 = is_utf8(data + skip, data + bytes.size(), hasNonAscii) && (bom || hasNonAscii);
+    const bool utf8 = is_utf8(data + skip, data + bytes.size, hasNonAscii) && (bom || hasNonAscii);
     if (!utf8) {
         skip = 0;
     }
-    bytes.resize(drop_cr_before_lf(bytes.data(), bytes.size()));
-    return DbcTextStream(bytes.data() + skip, bytes.data() + bytes.size(), utf8 ? nullptr : code_page_of(locale));
+    bytes.size = bytes.size == 0 ? 0 : drop_cr_before_lf(text, bytes.size);
+    return DbcTextStream(text + skip, text + bytes.size, utf8 ? nullptr : code_page_of(locale));
 }
 
 std::wstring network_name_from_path(const std::wstring& path)

@@ -629,6 +629,46 @@ TEST(ParserText, NumberConversions)
     EXPECT_FALSE(failed.word(word));
 }
 
+TEST(ParserText, KeywordAutomatonHoldsTheMatcherCounts)
+{
+    // Step the automaton and one count per keyword side by side over text made of keyword pieces and
+    // stray characters; completions and the "partly read" flag must agree at every character.
+    const auto& automaton = detail::KeywordAutomaton::instance();
+    const auto& keywords = detail::KeywordAutomaton::kKeywords;
+    const std::wstring stray = L"BCSVO_AMx \n:\"\u00E4\r";
+    std::mt19937 random(20261209);
+    std::size_t counts[std::size(keywords)] = {};
+    std::uint16_t state = 0;
+    std::wstring text;
+    for (int i = 0; i < 20000; ++i) {
+        const auto& keyword = keywords[random() % std::size(keywords)];
+        text += random() % 2 == 0 ? std::wstring(keyword) : std::wstring(keyword.substr(0, random() % keyword.size()));
+        text += stray[random() % stray.size()];
+    }
+    std::size_t completions = 0;
+    for (const wchar_t c : text) {
+        state = automaton.next(state, c);
+        unsigned completed = 0;
+        bool partial = false;
+        for (std::size_t k = 0; k < std::size(keywords); ++k) {
+            if (counts[k] < keywords[k].size() && c == keywords[k][counts[k]]) {
+                ++counts[k];
+            } else {
+                counts[k] = c == keywords[k][0] ? 1 : 0;
+            }
+            if (counts[k] == keywords[k].size()) {
+                completed |= 1u << k;
+            } else if (counts[k] != 0) {
+                partial = true;
+            }
+        }
+        ASSERT_EQ(automaton.completed(state), completed);
+        ASSERT_EQ(automaton.partial(state), partial);
+        completions += completed != 0 ? 1 : 0;
+    }
+    EXPECT_GT(completions, 1000u);
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Real-world databases
 

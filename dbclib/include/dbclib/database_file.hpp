@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include <dbclib/model.hpp>
 #include <dbclib/text_input.hpp>
@@ -94,9 +98,24 @@ private:
     void ParseDefinition(DbcTextStream& in, bool relation);
     template <std::size_t N>
     bool ReadValueText(DbcTextStream& in, Fragment<N>& text);
-    std::shared_ptr<Dbc_AttributeDef> FindDefinition(const std::wstring& name) const;
-    std::shared_ptr<Msg> FindMessage(std::int32_t id) const;
-    std::shared_ptr<Node> FindNode(std::wstring_view name) const;
+    const std::shared_ptr<Dbc_AttributeDef>& FindDefinition(const std::wstring& name) const;
+    const std::shared_ptr<Msg>& FindMessage(std::int32_t id) const;
+    const std::shared_ptr<Node>& FindNode(std::wstring_view name) const;
+    /// The signal of that name in `message`, or null.
+    Sig* FindSignal(const Msg& message, std::wstring_view name) const;
+    /// `text` as a wide string for map lookups, without an allocation each time; valid until the next
+    /// call.
+    const std::wstring& lookup_key(std::wstring_view text) const;
+
+    mutable std::wstring lookupKey_;
+    // Lookups remembered during one parse (see FindDefinition and FindNode).
+    mutable std::unordered_map<std::wstring, const std::shared_ptr<Dbc_AttributeDef>*, detail::TextHash>
+        foundDefinitions_;
+    mutable std::unordered_map<std::wstring_view, const std::shared_ptr<Node>*, detail::TextHash> nodeIndex_;
+    // The last message FindMessage found, valid during one parse.
+    mutable const std::shared_ptr<Msg>* lastMessage_ = nullptr;
+    mutable std::uint32_t lastMessageId_ = 0;
+    std::vector<std::shared_ptr<Node>> receiverScratch_;
 };
 
 }  // namespace kq::dbclib

@@ -26,9 +26,18 @@ inline constexpr std::size_t kMultiplexIndicator = 10;
 inline constexpr std::size_t kOrderToken = 6;
 inline constexpr std::size_t kNodeName = 30;  // also attribute names
 
+// A plain search: the texts are a few characters long, where this beats the library's find.
 inline bool contains(std::wstring_view text, std::wstring_view part)
 {
-    return text.find(part) != std::wstring_view::npos;
+    if (part.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (text[i] == part[0] && text.substr(i, part.size()) == part) {
+            return true;
+        }
+    }
+    return false;
 }
 
 /// Stores a value text under the definition's name unless the item has a value of that name already:
@@ -37,7 +46,8 @@ inline bool contains(std::wstring_view text, std::wstring_view part)
 inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<Dbc_AttributeDef>& def,
                             const wchar_t* text)
 {
-    if (item.attributes.find(def->name) != item.attributes.end()) {
+    const auto at = item.attributes.lower_bound(def->name);
+    if (at != item.attributes.end() && at->first == def->name) {
         return;
     }
     std::shared_ptr<Dbc_Attribute> value;
@@ -66,7 +76,7 @@ inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<D
         break;
     }
     if (value) {
-        item.attributes.emplace(def->name, std::move(value));
+        item.attributes.emplace_hint(at, def->name, std::move(value));
     }
 }
 
@@ -105,7 +115,7 @@ bool read_quoted_text(DbcTextStream& in, Fragment<N>& text)
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, const std::wstring& locale)
 {
-    std::string bytes;
+    detail::TextBuffer bytes;
     if (!detail::load_file(path, bytes)) {
         return -1;
     }
@@ -113,7 +123,10 @@ int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, con
     DbcTextStream in = detail::open_text(bytes, locale);
     ParseText(in);
     // The file's text is not needed once the model is built.
-    std::string().swap(bytes);
+    bytes = {};
+    foundDefinitions_.clear();
+    lastMessage_ = nullptr;
+    nodeIndex_.clear();
     ProcessAttributes();
     return 0;
 }
@@ -121,57 +134,47 @@ int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, con
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, const std::wstring& locale)
 {
-    std::string copy(bytes);
+    detail::TextBuffer copy{std::make_unique_for_overwrite<char[]>(bytes.size()), bytes.size()};
+    std::char_traits<char>::copy(copy.data.get(), bytes.data(), bytes.size());
     DbcTextStream in = detail::open_text(copy, locale);
     ParseText(in);
-    std::string().swap(copy);
+    copy = {};
+    foundDefinitions_.clear();
+    lastMessage_ = nullptr;
+    nodeIndex_.clear();
     ProcessAttributes();
     return 0;
 }
 
-// The keyword loop. Each keyword has a matcher counting how many of its leading characters have just
-// been read: a character that continues the keyword adds one, any other sets the count to 1 when it is
-// the keyword's first character, else to 0. A step runs when its count reaches the keyword's length;
-// counts are not reset after a step. Steps run in table order within one character.
+// The keyword loop: reads one character at a time and runs the step of every keyword the character
+// completes, in table order (see detail::KeywordAutomaton for the matching rule). Counts are not reset
+// after a step; the step has read on from where its keyword ended.
 template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 {
-    static constexpr std::wstring_view kKeywords[] = {
-        L"BO_ ",          L"CM_ \"",       L"CM_ BU_ ",  L"BA_DEF_ ", L"BA_DEF_REL_ ",
-        L"BA_DEF_DEF_REL_ ", L"BA_DEF_DEF_ ", L"BA_ ",     L"BA_REL_ ", L"CM_ BO_ ",
-        L"CM_ SG_ ",      L"BO_TX_BU_ ",  L"VAL_ ",     L"SIG_VALTYPE_ ", L"BU_: ",
-    };
-    constexpr std::size_t kCount = std::size(kKeywords);
-    std::size_t matched[kCount] = {};
-    bool partial = false;  // some matcher stands inside its keyword
+    foundDefinitions_.clear();
+    lastMessage_ = nullptr;
+    nodeIndex_.clear();
+    const auto& automaton = detail::KeywordAutomaton::instance();
+    std::uint16_t state = 0;
     wchar_t c = 0;
     for (;;) {
-        if (!partial) {
-            // With every matcher at 0 or complete, a character that starts no keyword only sets all of
+        if (!automaton.partial(state)) {
+            // With every count at 0 or complete, a character that starts no keyword only sets all of
             // them to 0: skip such characters in bulk.
             in.skip_to_keyword_start();
         }
         if (!in.get(c)) {
             break;
         }
-        partial = false;
-        for (std::size_t k = 0; k < kCount; ++k) {
-            const std::wstring_view keyword = kKeywords[k];
-            std::size_t& count = matched[k];
-            if (count < keyword.size() && c == keyword[count]) {
-                ++count;
-            } else {
-                count = c == keyword[0] ? 1 : 0;
-            }
-            if (count != keyword.size()) {
-                partial = partial || count != 0;
-                continue;
-            }
+        state = automaton.next(state, c);
+        for (unsigned completed = automaton.completed(state); completed != 0; completed &= completed - 1) {
+            const auto k = static_cast<unsigned>(__builtin_ctz(completed));
             switch (k) {
             case 0:
                 // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and
                 // "BA_DEF_ BO_" never start one, wherever comments stand.
-                if (in.line_start_before(keyword.size())) {
+                if (in.line_start_before(detail::KeywordAutomaton::kKeywords[0].size())) {
                     ParseMessageFromFile(in);
                 }
                 break;
@@ -222,33 +225,77 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
     }
 }
 
+// The Find helpers answer with references into the network's maps (or to an empty pointer), which stay
+// valid while the step runs: a parse never removes entries.
 template <typename Msg, typename Sig>
-std::shared_ptr<Dbc_AttributeDef> Template_Database_File<Msg, Sig>::FindDefinition(const std::wstring& name) const
+const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindDefinition(const std::wstring& name) const
 {
+    static const std::shared_ptr<Dbc_AttributeDef> kNone;
+    // Many statements name the same few attributes: answers are remembered until a definition is added
+    // (the parse is the only writer of the tables while it runs).
+    const auto known = foundDefinitions_.find(name);
+    if (known != foundDefinitions_.end()) {
+        return *known->second;
+    }
     for (const auto* table : {&network->networkDefinitions, &network->nodeDefinitions, &network->messageDefinitions,
                               &network->signalDefinitions}) {
         if (*table) {
             const auto it = (*table)->find(name);
             if (it != (*table)->end()) {
+                foundDefinitions_.emplace(name, &it->second);
                 return it->second;
             }
         }
     }
-    return nullptr;
+    return kNone;
 }
 
 template <typename Msg, typename Sig>
-std::shared_ptr<Msg> Template_Database_File<Msg, Sig>::FindMessage(std::int32_t id) const
+const std::wstring& Template_Database_File<Msg, Sig>::lookup_key(std::wstring_view text) const
 {
-    const auto it = network->messages.find(static_cast<std::uint32_t>(id));
-    return it == network->messages.end() ? nullptr : it->second;
+    lookupKey_.assign(text);
+    return lookupKey_;
 }
 
 template <typename Msg, typename Sig>
-auto Template_Database_File<Msg, Sig>::FindNode(std::wstring_view name) const -> std::shared_ptr<Node>
+const std::shared_ptr<Msg>& Template_Database_File<Msg, Sig>::FindMessage(std::int32_t id) const
 {
-    const auto it = network->nodes.find(std::wstring(name));
-    return it == network->nodes.end() ? nullptr : it->second;
+    static const std::shared_ptr<Msg> kNone;
+    // Statements about one message tend to come in a row.
+    const auto key = static_cast<std::uint32_t>(id);
+    if (lastMessage_ != nullptr && lastMessageId_ == key) {
+        return *lastMessage_;
+    }
+    const auto it = network->messages.find(key);
+    if (it == network->messages.end()) {
+        return kNone;
+    }
+    lastMessage_ = &it->second;
+    lastMessageId_ = key;
+    return it->second;
+}
+
+template <typename Msg, typename Sig>
+Sig* Template_Database_File<Msg, Sig>::FindSignal(const Msg& message, std::wstring_view name) const
+{
+    const auto it = message.signals.find(lookup_key(name));
+    return it == message.signals.end() ? nullptr : it->second.get();
+}
+
+template <typename Msg, typename Sig>
+auto Template_Database_File<Msg, Sig>::FindNode(std::wstring_view name) const -> const std::shared_ptr<Node>&
+{
+    static const std::shared_ptr<Node> kNone;
+    // Node names are looked up for every receiver: a hash index over the node map, which only the
+    // parse changes while it runs, is rebuilt when the map has grown.
+    if (nodeIndex_.size() != network->nodes.size()) {
+        nodeIndex_.clear();
+        for (const auto& [nodeName, node] : network->nodes) {
+            nodeIndex_.emplace(nodeName, &node);
+        }
+    }
+    const auto it = nodeIndex_.find(name);
+    return it == nodeIndex_.end() ? kNone : *it->second;
 }
 
 template <typename Msg, typename Sig>
@@ -280,7 +327,7 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
     }
 
     const auto& net = network;
-    const std::shared_ptr<Node> node = FindNode(transmitter.view());
+    const std::shared_ptr<Node>& node = FindNode(transmitter.view());
     const auto key = static_cast<std::uint32_t>(id);
     auto it = net->messages.find(key);
     if (it == net->messages.end()) {
@@ -348,9 +395,21 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     std::int32_t start = 0;
     std::int32_t length = 0;
     {
+        // The first " m" and the first " M" from position 1 on; either at a position from 3 to 99 means
+        // the line has a multiplex indicator.
         const std::wstring_view text = fragment.view();
-        const std::size_t lower = text.find(L" m", 1);
-        const std::size_t upper = text.find(L" M", 1);
+        constexpr std::size_t kNone = std::wstring_view::npos;
+        std::size_t lower = kNone;
+        std::size_t upper = kNone;
+        for (std::size_t i = 1; i + 1 < text.size() && i <= 99 && (lower == kNone || upper == kNone); ++i) {
+            if (text[i] == L' ') {
+                if (text[i + 1] == L'm' && lower == kNone) {
+                    lower = i;
+                } else if (text[i + 1] == L'M' && upper == kNone) {
+                    upper = i;
+                }
+            }
+        }
         const bool multiplexed = (lower >= 3 && lower <= 99) || (upper >= 3 && upper <= 99);
         WideScanner scan(fragment.text);
         if (multiplexed) {
@@ -395,31 +454,34 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     std::vector<std::weak_ptr<Node>> receivers;
     {
         const std::wstring_view text = fragment.view();
+        std::vector<std::shared_ptr<Node>>& found = receiverScratch_;
+        found.clear();
         std::size_t pos = 0;
         while (pos < text.size()) {
-            const std::size_t end = text.find_first_of(L", \t\v\f", pos);
-            const std::wstring_view item = text.substr(pos, end == std::wstring_view::npos ? end : end - pos);
-            if (!item.empty()) {
-                if (auto node = FindNode(item.substr(0, kNodeName - 1))) {
-                    const bool known = std::any_of(receivers.begin(), receivers.end(),
-                                                   [&](const std::weak_ptr<Node>& r) { return r.lock() == node; });
-                    if (!known) {
-                        receivers.push_back(std::move(node));
-                    }
-                }
+            std::size_t end = pos;
+            while (end < text.size() && text[end] != L',' && text[end] != L' ' && text[end] != L'\t' &&
+                   text[end] != L'\v' && text[end] != L'\f') {
+                ++end;
             }
-            if (end == std::wstring_view::npos) {
-                break;
+            if (end != pos) {
+                auto node = FindNode(text.substr(pos, std::min(end - pos, kNodeName - 1)));
+                if (node && std::find(found.begin(), found.end(), node) == found.end()) {
+                    found.push_back(std::move(node));
+                }
             }
             pos = end + 1;
         }
+        receivers.assign(found.begin(), found.end());
+        found.clear();
     }
 
     auto signal = std::make_shared<Sig>(name.str(), std::weak_ptr<Msg>(message), static_cast<std::uint32_t>(start),
                                         static_cast<std::uint32_t>(length), type, order, numbers[0], numbers[1],
                                         numbers[2], numbers[3], unit.str(), std::move(receivers), net);
-    message->signals.emplace(signal->name, signal);
-    net->signals.emplace(signal->name, signal);
+    // Writers list signals mostly in name order: the hints make those inserts cheap and change nothing
+    // otherwise (equal names still go after the ones already there).
+    message->signals.emplace_hint(message->signals.end(), signal->name, signal);
+    net->signals.emplace_hint(net->signals.end(), signal->name, signal);
 
     const std::wstring_view mux = indicator.view();
     if (mux == L"M") {
@@ -553,6 +615,7 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
     }
     if (def) {
         table->emplace(key, std::move(def));
+        foundDefinitions_.clear();
     }
 }
 
@@ -577,7 +640,7 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
-    const auto def = FindDefinition(name.str());
+    const auto& def = FindDefinition(lookup_key(name.view()));
     if (!def) {
         return;
     }
@@ -665,7 +728,7 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
-    const auto def = FindDefinition(name.str());
+    const auto& def = FindDefinition(lookup_key(name.view()));
     if (!def) {
         return;  // the rest of the statement is left to the keyword loop
     }
@@ -701,20 +764,19 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
     fragment.terminate();
 
     const std::wstring_view object = fragment.view();
+    // The target is held by the network's maps, which a parse never removes from.
     Dbc_AttributesForItem* target = nullptr;
-    std::shared_ptr<void> keep;  // holds the target while the value is read
     if (contains(object, L"BU_")) {
         Fragment<kNodeName> nodeName;
         nodeName.clear();
         if (!in.read_until(nodeName, L' ')) {
             return;
         }
-        auto node = FindNode(nodeName.view());
+        const auto& node = FindNode(nodeName.view());
         if (!node) {
             return;
         }
         target = node.get();
-        keep = std::move(node);
     } else if (contains(object, L"BO_")) {
         fragment.clear();
         if (!in.read_until(fragment, L' ')) {
@@ -722,12 +784,11 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         }
         std::int32_t id = 0;
         WideScanner(fragment.text).int32(id);
-        auto message = FindMessage(id);
+        const auto& message = FindMessage(id);
         if (!message) {
             return;
         }
         target = message.get();
-        keep = std::move(message);
     } else if (contains(object, L"SG_")) {
         fragment.clear();
         if (!in.read_until(fragment, L' ')) {
@@ -740,16 +801,15 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         if (!in.read_until(signalName, L' ')) {
             return;
         }
-        const auto message = FindMessage(id);
+        const auto& message = FindMessage(id);
         if (!message) {
             return;
         }
-        const auto it = message->signals.find(signalName.str());
-        if (it == message->signals.end()) {
+        Sig* const signal = FindSignal(*message, signalName.view());
+        if (signal == nullptr) {
             return;
         }
-        target = it->second.get();
-        keep = it->second;
+        target = signal;
     } else {
         // Anything else is a network value written without quotes.
         store_attribute(*network, def, fragment.text);
@@ -805,7 +865,7 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
         return;
     }
 
-    const auto node = FindNode(nodeName.view());
+    const auto& node = FindNode(nodeName.view());
     if (!node) {
         return;
     }
@@ -813,7 +873,7 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
     std::shared_ptr<Dbc_DefinitionTable> table;
     if (nodeSignal) {
         // Nothing fills rxSignals, so these values find no record.
-        const auto it = node->rxSignals.find(signalName.str());
+        const auto it = node->rxSignals.find(lookup_key(signalName.view()));
         if (it == node->rxSignals.end()) {
             return;
         }
@@ -830,7 +890,7 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
     if (!table) {
         return;
     }
-    const auto def = table->find(name.str());
+    const auto def = table->find(lookup_key(name.view()));
     if (def == table->end()) {
         return;
     }
@@ -867,7 +927,7 @@ int Template_Database_File<Msg, Sig>::AddCommentToNode(DbcTextStream& in)
     if (nodeName.fill == 0) {
         return -1;
     }
-    const auto node = FindNode(nodeName.view());
+    const auto& node = FindNode(nodeName.view());
     if (!node) {
         return -1;
     }
@@ -890,7 +950,7 @@ int Template_Database_File<Msg, Sig>::AddCommentToMessage(DbcTextStream& in)
     }
     std::int32_t id = 0;
     WideScanner(fragment.text).int32(id);
-    const auto message = FindMessage(id);
+    const auto& message = FindMessage(id);
     if (!message) {
         return -1;
     }
@@ -917,18 +977,18 @@ int Template_Database_File<Msg, Sig>::AddCommentToSignal(DbcTextStream& in)
     if (!in.read_until(signalName, L' ')) {
         return -2;
     }
-    const auto message = FindMessage(id);
+    const auto& message = FindMessage(id);
     if (!message) {
         return -1;
     }
-    const auto it = message->signals.find(signalName.str());
-    if (it == message->signals.end()) {
+    Sig* const signal = FindSignal(*message, signalName.view());
+    if (signal == nullptr) {
         return -1;
     }
     if (!read_quoted_text(in, fragment)) {
         return -2;
     }
-    it->second->comment = fragment.str();
+    signal->comment = fragment.str();
     return 0;
 }
 
@@ -943,7 +1003,7 @@ int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& i
     }
     std::int32_t id = 0;
     WideScanner(fragment.text).int32(id);
-    const auto message = FindMessage(id);
+    const auto& message = FindMessage(id);
     if (!message) {
         return -1;
     }
@@ -968,7 +1028,7 @@ int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& i
     for (;;) {
         const std::size_t comma = text.find(L',');
         const std::wstring_view item = text.substr(0, std::min(comma, kNodeName - 1));
-        if (auto node = FindNode(item)) {
+        if (const auto& node = FindNode(item)) {
             message->transmitters.push_back(node);
             node->txMessages.emplace(key, Template_TxMessage<Msg>(message, network->nodeMessageDefinitions));
         }
@@ -996,15 +1056,15 @@ void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in
     if (!in.read_until(signalName, L' ')) {
         return;
     }
-    const auto message = FindMessage(id);
+    const auto& message = FindMessage(id);
     if (!message) {
         return;
     }
-    const auto it = message->signals.find(signalName.str());
-    if (it == message->signals.end()) {
+    Sig* const signal = FindSignal(*message, signalName.view());
+    if (signal == nullptr) {
         return;
     }
-    auto& descriptions = it->second->valueDescriptions;
+    auto& descriptions = signal->valueDescriptions;
 
     Fragment<kValueListFragment> list;
     list.clear();
@@ -1030,7 +1090,7 @@ void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in
             if (close == std::wstring_view::npos) {
                 break;
             }
-            descriptions.try_emplace(static_cast<std::uint32_t>(value), std::wstring(text.substr(pos + 1, close - pos - 1)));
+            descriptions.try_emplace(static_cast<std::uint32_t>(value), text.data() + pos + 1, close - pos - 1);
             pos = close + 1;
         }
     }
@@ -1058,18 +1118,18 @@ int Template_Database_File<Msg, Sig>::ChangeSignalValueType(DbcTextStream& in)
     }
     std::int32_t kind = 0;
     WideScanner(fragment.text).int32(kind);
-    const auto message = FindMessage(id);
+    const auto& message = FindMessage(id);
     if (!message) {
         return -1;
     }
-    const auto it = message->signals.find(signalName.str());
-    if (it == message->signals.end()) {
+    Sig* const signal = FindSignal(*message, signalName.view());
+    if (signal == nullptr) {
         return -1;
     }
     if (kind == 1) {
-        it->second->valueType = ValueType::Float;
+        signal->valueType = ValueType::Float;
     } else if (kind == 2) {
-        it->second->valueType = ValueType::Double;
+        signal->valueType = ValueType::Double;
     }
     return 0;
 }

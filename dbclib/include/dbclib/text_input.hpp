@@ -3,12 +3,20 @@
 // The text input of the DBC parser: the decoded character stream, the fixed fragment buffers the parser
 // steps read into, and the small number and word readers they convert fragments with.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include <dbclib/export.hpp>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kq::dbclib {
 
@@ -21,20 +29,26 @@ struct Fragment {
     void clear()
     {
         fill = 0;
+        hasNull = false;
         text[0] = L'\0';
     }
     void push(wchar_t c)
     {
         if (fill < Capacity - 1) {
+            hasNull = hasNull || c == L'\0';
             text[fill++] = c;
         }
     }
     void terminate() { text[fill] = L'\0'; }
     /// The text up to its terminator (an embedded null character ends it early, as in a C string).
-    std::wstring_view view() const { return std::wstring_view(text, std::char_traits<wchar_t>::length(text)); }
+    std::wstring_view view() const
+    {
+        return hasNull ? std::wstring_view(text, std::char_traits<wchar_t>::length(text)) : std::wstring_view(text, fill);
+    }
     std::wstring str() const { return std::wstring(view()); }
 
     std::size_t fill = 0;
+    bool hasNull = false;  ///< a null character was stored (bulk copies never store one)
     wchar_t text[Capacity];
 };
 
@@ -96,10 +110,21 @@ public:
     {
         wchar_t c = 0;
         for (;;) {
-            if (p_ != end_ && *p_ < 0x80 && *p_ != '\r') {
-                // Plain ASCII: no decoding and no carriage return to pass over.
-                c = static_cast<wchar_t>(*p_++);
-            } else if (!read_char(c)) {
+            // A run of plain ASCII (no carriage return to pass over, nothing to decode) is copied in bulk.
+            const unsigned char* run = plain_run_end(delimiter);
+            const auto room = static_cast<std::size_t>(N - 1 - out.fill);
+            const auto count = std::min(static_cast<std::size_t>(run - p_), room);
+            for (std::size_t i = 0; i < count; ++i) {
+                out.text[out.fill + i] = static_cast<wchar_t>(p_[i]);
+            }
+            out.fill += count;
+            p_ = run;
+            if (p_ != end_ && static_cast<wchar_t>(*p_) == delimiter) {
+                ++p_;
+                out.terminate();
+                return true;
+            }
+            if (!read_char(c)) {
                 out.terminate();
                 return false;
             }
@@ -134,6 +159,41 @@ public:
     bool at_end() const { return p_ == end_; }
 
 private:
+    // The end of the run of bytes from the read position that are ASCII, not a carriage return and not
+    // `delimiter`.
+    const unsigned char* plain_run_end(wchar_t delimiter) const
+    {
+        const unsigned char* q = p_;
+        // Null characters end a run too, so that a bulk copy never stores one (see Fragment::hasNull).
+        if (delimiter <= 0 || delimiter >= 0x80) {
+            while (q != end_ && *q < 0x80 && *q != '\r' && *q != 0) {
+                ++q;
+            }
+            return q;
+        }
+        const auto stop = static_cast<unsigned char>(delimiter);
+#if defined(__SSE2__)
+        const __m128i wanted = _mm_set1_epi8(static_cast<char>(stop));
+        const __m128i cr = _mm_set1_epi8('\r');
+        const __m128i zero = _mm_setzero_si128();
+        while (end_ - q >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            // The sign bit of each byte marks non-ASCII; equality marks the delimiter, CR and null.
+            const __m128i stops = _mm_or_si128(_mm_cmpeq_epi8(bytes, wanted), _mm_cmpeq_epi8(bytes, cr));
+            const __m128i hits = _mm_or_si128(_mm_or_si128(stops, _mm_cmpeq_epi8(bytes, zero)), bytes);
+            const int mask = _mm_movemask_epi8(hits);
+            if (mask != 0) {
+                return q + __builtin_ctz(static_cast<unsigned>(mask));
+            }
+            q += 16;
+        }
+#endif
+        while (q != end_ && *q < 0x80 && *q != '\r' && *q != stop && *q != 0) {
+            ++q;
+        }
+        return q;
+    }
+
     static bool is_keyword_start(unsigned char b) { return b == 'B' || b == 'C' || b == 'S' || b == 'V'; }
 
     // The lead byte is taken; the stream was checked to be valid UTF-8, the bounds check only keeps a
@@ -166,19 +226,64 @@ private:
 
 namespace detail {
 
+/// The bytes of a file, not initialised beyond `size`.
+struct TextBuffer {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+};
+
 /// Reads a whole file into `bytes` (the wide path goes to the file system as UTF-8). False when the
 /// file cannot be opened or read; `bytes` is then unspecified.
-KQ_DBCLIB_API bool load_file(const std::wstring& path, std::string& bytes);
+KQ_DBCLIB_API bool load_file(const std::wstring& path, TextBuffer& bytes);
 
 /// Prepares file bytes for parsing, in place: drops each carriage return that directly precedes a line
 /// feed and picks the decoding. A file that is valid UTF-8 (after an optional byte-order mark, which is
 /// skipped) and holds non-ASCII characters, or starts with the mark, is read as UTF-8; any other file
 /// through the code page of `locale` (Windows-1250 for Central European locales, else Windows-1252).
 /// The stream points into `bytes`, which must outlive it and stay unchanged.
-KQ_DBCLIB_API DbcTextStream open_text(std::string& bytes, const std::wstring& locale);
+KQ_DBCLIB_API DbcTextStream open_text(TextBuffer& bytes, const std::wstring& locale);
 
 /// The network name a file gets: the file name after the last backslash or slash, up to its last ".".
 KQ_DBCLIB_API std::wstring network_name_from_path(const std::wstring& path);
+
+/// The keyword matchers of the parser folded into one automaton. Every keyword has a count of how many
+/// of its leading characters have just been read: a character that continues the keyword adds one, any
+/// other sets the count to 1 when it is the keyword's first character, else to 0; the keyword is
+/// complete when the count reaches its length. A state stands for the counts of all keywords at once,
+/// so stepping the automaton gives exactly the counts the matchers would hold.
+class KQ_DBCLIB_API KeywordAutomaton {
+public:
+    /// The keywords in matching order; a step runs for each keyword completed by a character, in this
+    /// order.
+    static constexpr std::wstring_view kKeywords[] = {
+        L"BO_ ",     L"CM_ \"",       L"CM_ BU_ ",         L"BA_DEF_ ",    L"BA_DEF_REL_ ",
+        L"BA_DEF_DEF_REL_ ", L"BA_DEF_DEF_ ", L"BA_ ",     L"BA_REL_ ",    L"CM_ BO_ ",
+        L"CM_ SG_ ", L"BO_TX_BU_ ",   L"VAL_ ",            L"SIG_VALTYPE_ ", L"BU_: ",
+    };
+    static constexpr std::size_t kCount = std::size(kKeywords);
+
+    /// The automaton, built on first use (thread-safe).
+    static const KeywordAutomaton& instance();
+
+    /// The state after character `c` in state `state`; state 0 has every count at 0.
+    std::uint16_t next(std::uint16_t state, wchar_t c) const
+    {
+        const auto column = static_cast<std::size_t>(c >= 0 && c < 128 ? c : 128);
+        return transitions_[state * kColumns + column];
+    }
+    /// Bit k set: keyword k has just been completed.
+    std::uint16_t completed(std::uint16_t state) const { return completed_[state]; }
+    /// Some keyword stands partly read; otherwise only a keyword's first character changes a count.
+    bool partial(std::uint16_t state) const { return partial_[state] != 0; }
+
+private:
+    KeywordAutomaton();
+    static constexpr std::size_t kColumns = 129;  // ASCII, then every other character
+
+    std::basic_string<std::uint16_t> transitions_;
+    std::basic_string<std::uint16_t> completed_;
+    std::basic_string<std::uint8_t> partial_;
+};
 
 /// Floating-point conversion as the C library's formatted input does it ("." decimal point whatever the
 /// locale; decimal, hexadecimal, inf and nan forms; out-of-range values become infinity or zero) at
@@ -187,9 +292,19 @@ KQ_DBCLIB_API std::wstring network_name_from_path(const std::wstring& path);
 KQ_DBCLIB_API const wchar_t* parse_double(const wchar_t* text, double& value);
 KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
 
+/// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
+/// they hold few entries (the library's string hash makes small tables compare every key instead).
+struct TextHash {
+    std::size_t operator()(std::wstring_view text) const noexcept { return std::hash<std::wstring_view>{}(text); }
+    std::size_t operator()(const std::wstring& text) const noexcept { return (*this)(std::wstring_view(text)); }
+};
+
 inline bool is_scan_space(wchar_t c)
 {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+    // Blank, tab, line feed, vertical tab, form feed and carriage return.
+    constexpr std::uint64_t kSpaces = (1ull << ' ') | (1ull << '\t') | (1ull << '\n') | (1ull << '\v') |
+                                      (1ull << '\f') | (1ull << '\r');
+    return c >= 0 && c <= L' ' && ((kSpaces >> c) & 1u) != 0;
 }
 
 }  // namespace detail
@@ -241,10 +356,13 @@ public:
         if (*p_ == L'\0') {
             return ok_ = false;
         }
-        out.clear();
-        for (; *p_ != L'\0' && !detail::is_scan_space(*p_); ++p_) {
-            out.push(*p_);
+        const wchar_t* start = p_;
+        while (*p_ != L'\0' && !detail::is_scan_space(*p_)) {
+            ++p_;
         }
+        out.fill = std::min(static_cast<std::size_t>(p_ - start), N - 1);
+        out.hasNull = false;
+        std::char_traits<wchar_t>::copy(out.text, start, out.fill);
         out.terminate();
         return true;
     }
