@@ -140,6 +140,13 @@ TEST_F(ProjectFile, SaveWritesTheSettingsOfSelectedMessagesInTableOrder)
     EXPECT_FALSE(project.SaveProject(L""));
     EXPECT_TRUE(project.IsModified());
     EXPECT_EQ(ReadBytes(path), want);
+
+    // Saved again to its own path, the project keeps its path and name.
+    project.GetDatabase(0)->network->messages.at(0x1A0)->signals.at(L"Level")->signalType = kConstantSignal;
+    EXPECT_TRUE(project.SaveProject(L""));
+    EXPECT_FALSE(project.IsModified());
+    EXPECT_EQ(project.GetProjectPath(), FromUtf8(path.string()));
+    EXPECT_EQ(ReadBytes(path), want);
 }
 
 TEST_F(ProjectFile, SaveNeedsAPathAndBothChannelSetups)
