@@ -280,6 +280,12 @@ std::optional<std::wstring> ProfileDocument::GetString(std::wstring_view section
     return std::nullopt;
 }
 
+void ProfileDocument::ReserveSections(std::size_t count)
+{
+    sections_.reserve(count);
+    index_.reserve(count);
+}
+
 std::wstring_view ProfileDocument::Keep(std::wstring text)
 {
     written_.push_back(std::move(text));

@@ -68,6 +68,8 @@ public:
     static ProfileDocument Parse(std::wstring_view text);
 
     const Section* Find(std::wstring_view section) const;
+    /// Makes room for `count` sections, for a writer that knows how many it will add.
+    void ReserveSections(std::size_t count);
     std::optional<std::wstring> GetString(std::wstring_view section, std::wstring_view key) const;
     void WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value);
 
@@ -108,6 +110,8 @@ public:
     void WriteString(std::wstring_view section, std::wstring_view key, std::wstring_view value) override;
 
     const ProfileDocument& document() const { return document_; }
+    /// Makes room for `count` sections before many writes.
+    void ReserveSections(std::size_t count) { document_.ReserveSections(count); }
 
 protected:
     ProfileDocument document_;

@@ -257,6 +257,13 @@ bool TS_Project::SaveProject(const std::wstring& path)
     }
     const fs::path file_path = platform::ToPath(target);
     platform::IniFile file(file_path);
+    std::size_t sections = 2 + databases_.size();
+    for (const auto& database : databases_) {
+        for (const auto& [id, message] : database->network->messages) {
+            sections += message->channelMask != 0 ? 1 + message->signals.size() : 0;
+        }
+    }
+    file.ReserveSections(sections);
     if (!WriteTo(file, AbsolutePath(file_path).parent_path()) || file.Commit()) {
         return false;
     }
