@@ -118,7 +118,7 @@ TEST(IniFile, ReadsAFileWrittenOnWindows)
     WriteBytes(path,
                "[CAN]\r\nSetup3 = 2 \r\n\r\n[Network]\r\nDbc_Names=K\xE4lte\r\n"
                "[K\xE4LTE]\r\n; note\r\nAbsolute_Path=\"C:\\Daten\\K\xE4lte.dbc\"\r\nno equals sign\r\n"
-               "Unit=\x80\r\n[k\xE4lte]\r\nAbsolute_Path=ignored\r\n");
+               "Unit=\x80\r\nUNIT=second\r\n[k\xE4lte]\r\nAbsolute_Path=ignored\r\n");
     std::unique_ptr<IniFile> file;
     ASSERT_FALSE(IniFile::Open(path, file));
     EXPECT_EQ(file->file_size(), fs::file_size(path));
@@ -128,7 +128,7 @@ TEST(IniFile, ReadsAFileWrittenOnWindows)
     EXPECT_EQ(file->GetString(L"K\u00e4lte", L"Unit"), L"\u20ac");
     EXPECT_EQ(file->GetSection(L"K\u00c4LTE"),
               (std::vector<std::wstring>{L"; note", L"Absolute_Path=\"C:\\Daten\\K\u00e4lte.dbc\"",
-                                         L"no equals sign", L"Unit=\u20ac"}));
+                                         L"no equals sign", L"Unit=\u20ac", L"UNIT=second"}));
 }
 
 TEST(IniFile, ReadsUtf16WithByteOrderMark)
