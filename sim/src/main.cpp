@@ -1,0 +1,53 @@
+// torvik4-sim: a simulated Torvik4 on a pseudo-terminal. The first line of output is the device path.
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <sim/simulator.hpp>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    torvik::sim::SimOptions options;
+    CLI::App app{"torvik4-sim - a simulated Torvik4 on a pseudo-terminal"};
+    app.add_option("--state", options.state_file, "State file for flash, EEPROM and clock (continued by a later run)");
+    app.add_option("--async-ms", options.async_interval_ms, "Period of the asynchronous messages of requests (0: off)");
+    app.add_option("--drop-every", options.drop_every_nth_byte, "Drop every n-th byte sent to the host");
+    app.add_option("--corrupt-checksum", options.corrupt_every_nth, "Corrupt the checksum of every n-th answer");
+    app.add_flag("--silent", options.silent, "Answer nothing");
+    app.add_flag("--hw-errors", options.hw_error_notices, "Send a hardware-error notice before every answer");
+    app.add_option("--reboot-ms", options.reboot_ms, "How long a reboot keeps the device silent");
+    CLI11_PARSE(app, argc, argv);
+
+    torvik::sim::Simulator simulator(options);
+    std::string error;
+    if (!simulator.Start(error)) {
+        std::fprintf(stderr, "torvik4-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", simulator.DevicePath().c_str());
+    std::fflush(stdout);
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    while (g_stop == 0) {
+        pause();
+    }
+    simulator.Stop();
+    return 0;
+}
