@@ -25,5 +25,6 @@ private:
 void AddDbcCommands(CLI::App& app);
 void AddContainerCommands(CLI::App& app);
 void AddProjectCommands(CLI::App& app);
+void AddDeviceCommands(CLI::App& app);
 
 }  // namespace torvik::cli

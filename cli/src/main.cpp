@@ -16,6 +16,7 @@ int main(int argc, char** argv)
     torvik::cli::AddDbcCommands(app);
     torvik::cli::AddContainerCommands(app);
     torvik::cli::AddProjectCommands(app);
+    torvik::cli::AddDeviceCommands(app);
 
     try {
         app.parse(argc, argv);
