@@ -202,6 +202,11 @@ struct FaultCase {
     std::int32_t connect;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class SimulatorFaultTest : public SimulatorTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(SimulatorFaultTest, EndsWithTheDocumentedCode)
