@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# torvik ping/eeprom against torvik4-sim: results, and one clear line with exit status 1 on each failure.
+# Usage: device_commands_test.sh TORVIK TORVIK4_SIM
+set -u
+torvik=$1
+sim=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+
+start_sim() {  # start_sim NAME [options]: prints nothing, sets $port
+  local name=$1
+  shift
+  "$sim" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$work/$name.out" 2>/dev/null)
+    [[ -n $port ]] && return 0
+    sleep 0.02
+  done
+  echo "simulator did not start"; exit 1
+}
+
+matches() {  # matches PATTERN FILE: "-" wants an empty file, anything else a matching line
+  if [[ $1 == - ]]; then [[ ! -s $2 ]]; else grep -qE -- "$1" "$2"; fi
+}
+
+expect() {  # expect STATUS STDOUT-PATTERN STDERR-PATTERN -- command...
+  local status=$1 out_pattern=$2 err_pattern=$3
+  shift 4
+  "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  if [[ $got -ne $status ]] || ! matches "$out_pattern" "$work/out" || ! matches "$err_pattern" "$work/err"; then
+    echo "FAILED: $* (status $got)"; cat "$work/out" "$work/err"
+    failures=$((failures + 1))
+  fi
+}
+
+start_sim device --state "$work/state"
+expect 0 "answered in .* protocol level 100" - -- "$torvik" ping --port "$port"
+expect 0 "^0040: FF$" - -- "$torvik" eeprom read --port "$port" 64 1
+expect 0 "wrote 3 bytes at address 100" - -- "$torvik" eeprom write --port "$port" 100 0x41 66 0xFF
+expect 0 "^0064: 41 42 FF$" - -- "$torvik" eeprom read --port "$port" 0x64 3
+expect 1 - "^torvik: EEPROM address 29 is reserved; writes start at 30$" -- \
+  "$torvik" eeprom write --port "$port" 29 1
+expect 1 - "^torvik: the range of 2 bytes at 4095 is outside the 4096-byte EEPROM$" -- \
+  "$torvik" eeprom read --port "$port" 4095 2
+expect 1 - "^torvik: invalid byte '256'" -- "$torvik" eeprom write --port "$port" 100 256
+expect 1 - "^torvik: cannot open port /nonexistent/tty" -- "$torvik" ping --port /nonexistent/tty
+expect 1 - "^torvik: cannot open port COM250 " -- "$torvik" ping --port COM250
+
+start_sim silent --silent
+expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 100
+
+exit $((failures > 0))
