@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include <devicelink/ports.hpp>
 #include <devicelink/torvik_api.h>
+#include <devicelink/ports.hpp>
 
 #include "commands.hpp"
 
@@ -132,8 +132,8 @@ void RunEepromRead(const DeviceOptions& options, const std::string& address_text
     std::vector<std::uint8_t> bytes(length);
     for (std::uint32_t done = 0; done < length; done += kBlock) {
         const auto count = static_cast<std::uint8_t>(std::min(kBlock, length - done));
-        const std::int32_t r = ReadEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count,
-                                                bytes.data() + done);
+        const std::int32_t r =
+            ReadEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
             throw CommandError("the device refused reading " + std::to_string(count) + " bytes at address " +
                                std::to_string(address + done) + " (result " + std::to_string(r) + ")");
@@ -165,8 +165,8 @@ void RunEepromWrite(const DeviceOptions& options, const std::string& address_tex
     Session session(options);
     for (std::size_t done = 0; done < bytes.size(); done += kBlock) {
         const auto count = static_cast<std::uint8_t>(std::min<std::size_t>(kBlock, bytes.size() - done));
-        const std::int32_t r = WriteEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count,
-                                                 bytes.data() + done);
+        const std::int32_t r =
+            WriteEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
             throw CommandError("the device refused writing " + std::to_string(count) + " bytes at address " +
                                std::to_string(address + done) + " (result " + std::to_string(r) + ")");

@@ -57,7 +57,8 @@ void DeleteTorvik(void* torvik)
 
 int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint32_t writeTimeout)
 {
-    return Guarded(torvik, [&](Torvik& t) { return t.Connect(port != nullptr ? port : "", readTimeout, writeTimeout); });
+    return Guarded(torvik,
+                   [&](Torvik& t) { return t.Connect(port != nullptr ? port : "", readTimeout, writeTimeout); });
 }
 
 int32_t DisconnectTorvik(void* torvik)
@@ -151,8 +152,8 @@ int32_t SetMessageDataTorvik(void* torvik, uint16_t handler, const uint8_t* data
     return Guarded(torvik, [&](Torvik& t) { return t.SetMessageData(handler, data, mask, flag, wait); });
 }
 
-int32_t AddSignalTorvik(void* torvik, uint16_t messageHandler, uint8_t group, uint16_t startSymbol,
-                        uint16_t stopSymbol, uint8_t flags)
+int32_t AddSignalTorvik(void* torvik, uint16_t messageHandler, uint8_t group, uint16_t startSymbol, uint16_t stopSymbol,
+                        uint8_t flags)
 {
     return Guarded(torvik,
                    [&](Torvik& t) { return t.AddSignal(messageHandler, group, startSymbol, stopSymbol, flags); });

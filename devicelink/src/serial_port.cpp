@@ -22,11 +22,17 @@ void PrintError(const char* message, const std::error_code& error)
 const char* StateName(std::int32_t state, char* scratch, std::size_t size)
 {
     switch (state) {
-    case SerialPort::START_REQ: return "START_REQ";
-    case SerialPort::STOP_REQ: return "STOP_REQ";
-    case SerialPort::STOPPED: return "STOPPED";
-    case SerialPort::FAILED: return "FAILED";
-    default: std::snprintf(scratch, size, "UNKNOWN%d", static_cast<int>(state)); return scratch;
+        case SerialPort::START_REQ:
+            return "START_REQ";
+        case SerialPort::STOP_REQ:
+            return "STOP_REQ";
+        case SerialPort::STOPPED:
+            return "STOPPED";
+        case SerialPort::FAILED:
+            return "FAILED";
+        default:
+            std::snprintf(scratch, size, "UNKNOWN%d", static_cast<int>(state));
+            return scratch;
     }
 }
 
@@ -262,11 +268,16 @@ std::int32_t SerialPort::WriteByteNonblock(const std::uint8_t* buffer, std::uint
     std::fprintf(stderr, "SerialPort::WriteByteNonblock: Unexpected state of thread: %s.",
                  StateName(state, scratch, sizeof scratch));
     switch (state) {
-    case START_REQ: return -2;
-    case STOP_REQ: return -3;
-    case STOPPED: return -4;
-    case FAILED: return -1;
-    default: return -5;
+        case START_REQ:
+            return -2;
+        case STOP_REQ:
+            return -3;
+        case STOPPED:
+            return -4;
+        case FAILED:
+            return -1;
+        default:
+            return -5;
     }
 }
 
@@ -342,8 +353,9 @@ std::int32_t SerialPort::SlipReceive(std::vector<std::uint8_t>& frame, std::uint
         }
         if (r == 0) {
             if (verbose) {
-                std::fprintf(stderr,
-                             "SerialPort::SlipReceive: Serial ReadByte timeouted but byte after ESC char was expected.\n");
+                std::fprintf(
+                    stderr,
+                    "SerialPort::SlipReceive: Serial ReadByte timeouted but byte after ESC char was expected.\n");
             }
             return -3;
         }

@@ -281,11 +281,20 @@ std::int32_t Torvik::GetResponse(bool quiet)
                 hw_error = true;
             } else if (record.seq == seq_ && record.id != kAsync) {
                 switch (record.id) {
-                case kOk: return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
-                case kCommandFailed: Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n"); return -4;
-                case kPacketError: Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n"); return -4;
-                case kSlipProtoError: Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n"); return -4;
-                default: Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id); return -4;
+                    case kOk:
+                        return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
+                    case kCommandFailed:
+                        Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n");
+                        return -4;
+                    case kPacketError:
+                        Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n");
+                        return -4;
+                    case kSlipProtoError:
+                        Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n");
+                        return -4;
+                    default:
+                        Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id);
+                        return -4;
                 }
             }
         }
@@ -333,19 +342,29 @@ std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet
                 hw_error = true;
             } else if (record.seq == seq_) {
                 switch (record.id) {
-                case kData1:
-                case kData2: out = record.payload; return hw_error ? kHwBit : 0;
-                case kOk:
-                    out = record.payload;
-                    if (record.payload.size() != 2) {
-                        Printf_err("TorvikAPI::GetResponse: Wrong OK packet length: %i!\n",
-                                   static_cast<int>(record.payload.size()));
-                    }
-                    return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
-                case kCommandFailed: Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n"); return -4;
-                case kPacketError: Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n"); return -4;
-                case kSlipProtoError: Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n"); return -4;
-                default: Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id); return -4;
+                    case kData1:
+                    case kData2:
+                        out = record.payload;
+                        return hw_error ? kHwBit : 0;
+                    case kOk:
+                        out = record.payload;
+                        if (record.payload.size() != 2) {
+                            Printf_err("TorvikAPI::GetResponse: Wrong OK packet length: %i!\n",
+                                       static_cast<int>(record.payload.size()));
+                        }
+                        return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
+                    case kCommandFailed:
+                        Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n");
+                        return -4;
+                    case kPacketError:
+                        Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n");
+                        return -4;
+                    case kSlipProtoError:
+                        Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n");
+                        return -4;
+                    default:
+                        Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id);
+                        return -4;
                 }
             }
         }
@@ -520,53 +539,62 @@ void Torvik::ReceiverThread() noexcept
                 continue;
             }
             switch (record.id) {
-            case kOk:
-                if (record.seq != 0) {
-                    std::lock_guard lock(sync_mutex_);
-                    sync_.push_back(record);
-                } else {
-                    const std::int32_t status = StatusValue(record.payload);
-                    if (status != 0) {
-                        std::fprintf(stderr, "Torvik::Receiver: Invalid return value of some untraced commands. %#06x\n",
-                                     static_cast<unsigned>(status));
-                        if (++untraced_errors > 20) {
-                            running_ = false;
+                case kOk:
+                    if (record.seq != 0) {
+                        std::lock_guard lock(sync_mutex_);
+                        sync_.push_back(record);
+                    } else {
+                        const std::int32_t status = StatusValue(record.payload);
+                        if (status != 0) {
+                            std::fprintf(stderr,
+                                         "Torvik::Receiver: Invalid return value of some untraced commands. %#06x\n",
+                                         static_cast<unsigned>(status));
+                            if (++untraced_errors > 20) {
+                                running_ = false;
+                            }
                         }
                     }
-                }
-                break;
-            case kCommandFailed: std::fprintf(stderr, "TorvikAPI::Receive: COMMAND_FAILED %d!\n", record.seq); break;
-            case kPacketError: std::fprintf(stderr, "TorvikAPI::Receive: PACKET_ERROR! MID: %d\n", record.seq); break;
-            case kSlipProtoError: std::fprintf(stderr, "TorvikAPI::Receive: SLIP_PROTO_ERROR! %d\n", record.seq); break;
-            case kHwError: std::fprintf(stderr, "TorvikAPI::Receive: TORVIK_HW_ERROR! %d\n", record.seq); break;
-            case kAsync: {
-                if (record.payload.size() < 3) {
+                    break;
+                case kCommandFailed:
+                    std::fprintf(stderr, "TorvikAPI::Receive: COMMAND_FAILED %d!\n", record.seq);
+                    break;
+                case kPacketError:
+                    std::fprintf(stderr, "TorvikAPI::Receive: PACKET_ERROR! MID: %d\n", record.seq);
+                    break;
+                case kSlipProtoError:
+                    std::fprintf(stderr, "TorvikAPI::Receive: SLIP_PROTO_ERROR! %d\n", record.seq);
+                    break;
+                case kHwError:
+                    std::fprintf(stderr, "TorvikAPI::Receive: TORVIK_HW_ERROR! %d\n", record.seq);
+                    break;
+                case kAsync: {
+                    if (record.payload.size() < 3) {
+                        break;
+                    }
+                    RecvAsyncMessage message;
+                    message.channel = record.seq;
+                    message.msgNumber = static_cast<std::uint16_t>((record.payload[0] << 8) | record.payload[1]);
+                    const std::uint8_t flags = record.payload[2];
+                    message.dlc = flags & 0x0F;
+                    message.flag7 = (flags & 0x80) != 0;
+                    message.flag6 = (flags & 0x40) != 0;
+                    message.flag5 = (flags & 0x20) != 0;
+                    message.flag4 = (flags & 0x10) != 0;
+                    // A short packet keeps what it carries rather than reading past its end.
+                    const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(DlcLength(message.dlc)),
+                                                                     record.payload.size() - 3);
+                    message.data.assign(record.payload.begin() + 3,
+                                        record.payload.begin() + 3 + static_cast<std::ptrdiff_t>(length));
+                    message.time = static_cast<std::uint32_t>(clock_->NowMs());
+                    message.key = static_cast<std::uint32_t>(message.channel) * 65536u + message.msgNumber;
+                    std::lock_guard lock(async_mutex_);
+                    async_[message.key] = std::move(message);
                     break;
                 }
-                RecvAsyncMessage message;
-                message.channel = record.seq;
-                message.msgNumber = static_cast<std::uint16_t>((record.payload[0] << 8) | record.payload[1]);
-                const std::uint8_t flags = record.payload[2];
-                message.dlc = flags & 0x0F;
-                message.flag7 = (flags & 0x80) != 0;
-                message.flag6 = (flags & 0x40) != 0;
-                message.flag5 = (flags & 0x20) != 0;
-                message.flag4 = (flags & 0x10) != 0;
-                // A short packet keeps what it carries rather than reading past its end.
-                const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(DlcLength(message.dlc)),
-                                                                 record.payload.size() - 3);
-                message.data.assign(record.payload.begin() + 3,
-                                    record.payload.begin() + 3 + static_cast<std::ptrdiff_t>(length));
-                message.time = static_cast<std::uint32_t>(clock_->NowMs());
-                message.key = static_cast<std::uint32_t>(message.channel) * 65536u + message.msgNumber;
-                std::lock_guard lock(async_mutex_);
-                async_[message.key] = std::move(message);
-                break;
-            }
-            default:
-                std::fprintf(stderr, "TorvikAPI::Receive: Unknown response ID: %#4x\n", record.id);
-                DataPrint(record.payload, -1);
-                break;
+                default:
+                    std::fprintf(stderr, "TorvikAPI::Receive: Unknown response ID: %#4x\n", record.id);
+                    DataPrint(record.payload, -1);
+                    break;
             }
         }
     } catch (...) {
@@ -641,8 +669,8 @@ std::int32_t Torvik::GetVersion()
 std::int32_t Torvik::Reboot(bool flag, std::uint32_t waitMs)
 {
     port_.Flush();
-    const std::int32_t status = MapStatus(SendAndAwait(REBOOT, {static_cast<std::uint8_t>(flag ? 1 : 0)}),
-                                          {{0xFFFF, -21}});
+    const std::int32_t status =
+        MapStatus(SendAndAwait(REBOOT, {static_cast<std::uint8_t>(flag ? 1 : 0)}), {{0xFFFF, -21}});
     if (status < 0) {
         return status;
     }
@@ -701,11 +729,18 @@ std::int32_t Torvik::AddMessageChecked(const tagCanMessage& message, const std::
         return status;
     }
     switch (status) {
-    case 0:
-    case 0xFFFF: Printf_err("Torvik::AddMessage: Invalid message.\n"); return -21;
-    case 0xFFFE: Printf_err("Torvik::AddMessage: Invalid message length.\n"); return -22;
-    case 0xFFFD: Printf_err("Torvik::AddMessage: Torvik is out of memory.\n"); return -23;
-    default: break;
+        case 0:
+        case 0xFFFF:
+            Printf_err("Torvik::AddMessage: Invalid message.\n");
+            return -21;
+        case 0xFFFE:
+            Printf_err("Torvik::AddMessage: Invalid message length.\n");
+            return -22;
+        case 0xFFFD:
+            Printf_err("Torvik::AddMessage: Torvik is out of memory.\n");
+            return -23;
+        default:
+            break;
     }
     messages_[static_cast<std::uint16_t>(status)] = message;
     return status;
@@ -741,8 +776,8 @@ std::int32_t Torvik::AddMessage(const std::uint8_t* payload, std::uint8_t dlc, s
                                 bool frameFlag2, bool frameFlag3, std::uint8_t option, std::uint8_t enable,
                                 bool fastSlowSend, std::uint16_t time1, std::uint16_t time2, std::uint16_t time3)
 {
-    const tagCanMessage message{dlc,        channel,    channel2, id,     extended,     frameFlag1, frameFlag2,
-                                frameFlag3, option,     enable,   fastSlowSend, time1, time2,      time3};
+    const tagCanMessage message{dlc,        channel, channel2, id,           extended, frameFlag1, frameFlag2,
+                                frameFlag3, option,  enable,   fastSlowSend, time1,    time2,      time3};
     if (payload == nullptr) {
         return AddMessage(message);
     }

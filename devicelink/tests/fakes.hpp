@@ -53,10 +53,10 @@ public:
         return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return written_.size() >= count; });
     }
 
-    std::function<void()> on_read;            // called before each read (tests advance a clock here)
-    std::function<Bytes()> endless_rx;        // when set, every read returns these bytes
+    std::function<void()> on_read;      // called before each read (tests advance a clock here)
+    std::function<Bytes()> endless_rx;  // when set, every read returns these bytes
     std::atomic<bool> fail_writes{false};
-    std::atomic<bool> hold_writes{false};     // writes block until released
+    std::atomic<bool> hold_writes{false};  // writes block until released
     std::error_code open_error;
     std::error_code read_settings_error;
     std::error_code apply_error;

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <devicelink/torvik.hpp>
 #include <devicelink/torvik_api.h>
+#include <devicelink/torvik.hpp>
 
 #include "fakes.hpp"
 
@@ -115,9 +115,8 @@ TEST(Printer, DebugCommKeepsOneFileStreamPerChannel)
     EXPECT_EQ(session.PrintStreamCount(ERR), 1);
     EXPECT_EQ(session.PrintStreamCount(INF), 1);
     EXPECT_EQ(session.PrintStreamCount(COM), 0);
-    EXPECT_TRUE(std::regex_match(ReadFile(path),
-                                 std::regex("[0-9]+:>> 0x01 0x06 0x09 0x00 0x10 \n"
-                                            "[0-9]+:<< 0x03 0x06 0x80 0x00 0x00 0x00 0x89 \n-{80}\n")))
+    EXPECT_TRUE(std::regex_match(ReadFile(path), std::regex("[0-9]+:>> 0x01 0x06 0x09 0x00 0x10 \n"
+                                                            "[0-9]+:<< 0x03 0x06 0x80 0x00 0x00 0x00 0x89 \n-{80}\n")))
         << ReadFile(path);
 
     // A file that cannot be opened is reported on ERR.

@@ -137,8 +137,8 @@ TEST_F(SessionTest, StatusesMapToResultCodes)
 
 TEST_F(SessionTest, HardwareNoticeSetsBitSixteen)
 {
-    line->Reply(Bytes{0xC0, 0x01, 0x06, 0x84, 0x00, 0x8B, 0xC0,                   // notice
-                      0xC0, 0x03, 0x06, 0x80, 0x00, 0x00, 0x00, 0x89, 0xC0});     // status 0
+    line->Reply(Bytes{0xC0, 0x01, 0x06, 0x84, 0x00, 0x8B, 0xC0,                // notice
+                      0xC0, 0x03, 0x06, 0x80, 0x00, 0x00, 0x00, 0x89, 0xC0});  // status 0
     EXPECT_EQ(session.BlobRemove(), 0x10000);
     EXPECT_EQ(err.str(), "TorvikAPI::GetResponse: TORVIK_HW_ERROR!\n");
 }
@@ -218,8 +218,7 @@ TEST_F(SessionTest, SignalValuesAreLeftAligned)
     const std::string text = err.str();
     EXPECT_NE(text.find("Torvik::AddSignal: Length of signal exceed maximal 16 bits.\n"), std::string::npos);
     EXPECT_NE(text.find("Torvik::AddSignal: Invalid input: StartSymbol > StopSymbol (11 > 10)\n"), std::string::npos);
-    EXPECT_NE(text.find("Torvik::SignalChangeValue: Signal not found in internal API structure.\n"),
-              std::string::npos);
+    EXPECT_NE(text.find("Torvik::SignalChangeValue: Signal not found in internal API structure.\n"), std::string::npos);
 }
 
 TEST_F(SessionTest, RebootPingsUntilTheDeviceAnswers)
@@ -229,8 +228,8 @@ TEST_F(SessionTest, RebootPingsUntilTheDeviceAnswers)
     EXPECT_EQ(clock->Sleeps(), 2);
     const Bytes written = line->Written();
     // The reboot (C0 02 06 20 01 00 29 C0) and two pings, counter restarted at 5.
-    EXPECT_EQ(written, (Bytes{0xC0, 0x02, 0x06, 0x20, 0x01, 0x00, 0x29, 0xC0, 0xC0, 0x01, 0x05, 0x09, 0x00, 0x0F, 0xC0,
-                              0xC0, 0x01, 0x06, 0x09, 0x00, 0x10, 0xC0}));
+    EXPECT_EQ(written, (Bytes{0xC0, 0x02, 0x06, 0x20, 0x01, 0x00, 0x29, 0xC0, 0xC0, 0x01, 0x05,
+                              0x09, 0x00, 0x0F, 0xC0, 0xC0, 0x01, 0x06, 0x09, 0x00, 0x10, 0xC0}));
 }
 
 TEST_F(SessionTest, RebootStopsAtTheFirstAnsweredPing)
@@ -312,8 +311,9 @@ TEST_F(SessionTest, ReadsWithoutReceiverReport)
     EXPECT_EQ(session.ReadAsyncMessage(0x10001).key, 0u);
     RecvMessage record;
     EXPECT_EQ(session.ReadSyncMessage(5, record, 3, false), -1);
-    EXPECT_EQ(err.str(), "Torvik::ReadAsyncMessage: Receiving thread is not running!\n"
-                         "Torvik::ReadSyncMessage: Receiving thread is not running!\n");
+    EXPECT_EQ(err.str(),
+              "Torvik::ReadAsyncMessage: Receiving thread is not running!\n"
+              "Torvik::ReadSyncMessage: Receiving thread is not running!\n");
 }
 
 TEST_F(SessionTest, RequestSignalChecksItsRange)
@@ -334,8 +334,9 @@ TEST(SessionChecks, CheckMessageTellsLengthFromChecksum)
     EXPECT_EQ(session.CheckMessage({0x01, 0x05, 0x09, 0x00, 0x0E}, false), -2);
     EXPECT_EQ(session.CheckMessage({0x02, 0x05, 0x09, 0x00, 0x10}, false), -1);
     EXPECT_EQ(session.CheckMessage({0x01, 0x05}, false), -1);
-    EXPECT_EQ(err.str(), "Torvik::CheckMessage: Invalid message length. Length: 1, Assumed: 2\n"
-                         "Torvik::CheckMessage: Invalid message length. Length: 2\n");
+    EXPECT_EQ(err.str(),
+              "Torvik::CheckMessage: Invalid message length. Length: 1, Assumed: 2\n"
+              "Torvik::CheckMessage: Invalid message length. Length: 2\n");
     RecvMessage record;
     EXPECT_EQ(session.ParseMessage({}, record, true), -4);
     EXPECT_EQ(session.ParseMessage({0x03, 0x05, 0x80, 0x00, 0x00, 0x00, 0x88}, record, true), 0);
@@ -359,11 +360,12 @@ TEST(SessionChecks, LocalChecksComeBeforeSending)
     EXPECT_EQ(session.AddMessage(payload, 16, 1, 0, 1, false, false, false, false, 0, 0, false, 0, 0, 0), -31);
     EXPECT_EQ(session.SetMessageData(9, nullptr, nullptr, 0, false), -31);
     EXPECT_EQ(session.RequestMessage(1, 2, 0, false, 16, false, false, nullptr), -21);
-    EXPECT_EQ(err.str(), "Torvik::AddMessage: Invalid DLC value: 16.\n"
-                         "Torvik::AddMessage: Payload size does not equal to CAN message length! (3/2)\n"
-                         "Torvik::AddMessage: Invalid DLC value: 16.\n"
-                         "Torvik::SetMessageData: Message not found in internal API structure.\n"
-                         "Torvik::RequestMessage: Invalid DLC value: 16.\n");
+    EXPECT_EQ(err.str(),
+              "Torvik::AddMessage: Invalid DLC value: 16.\n"
+              "Torvik::AddMessage: Payload size does not equal to CAN message length! (3/2)\n"
+              "Torvik::AddMessage: Invalid DLC value: 16.\n"
+              "Torvik::SetMessageData: Message not found in internal API structure.\n"
+              "Torvik::RequestMessage: Invalid DLC value: 16.\n");
     // Not connected: the transport's -1 comes back unchanged.
     EXPECT_EQ(session.Ping(), -1);
 }

@@ -119,8 +119,8 @@ TEST(Ports, InjectedTableReplacesEnumeration)
 {
     PseudoTerminal pty;
     ASSERT_FALSE(pty.Open());
-    torvik::platform::SetPortTable(std::vector<PortInfo>{{7, pty.DevicePath(), "Torvik4"}, {0, "/dev/x", ""},
-                                                         {3, "/dev/ttyUSB2", "Other"}});
+    torvik::platform::SetPortTable(
+        std::vector<PortInfo>{{7, pty.DevicePath(), "Torvik4"}, {0, "/dev/x", ""}, {3, "/dev/ttyUSB2", "Other"}});
     const auto ports = torvik::platform::ListSerialPorts();
     ASSERT_EQ(ports.size(), 3u);
     EXPECT_EQ(ports[0].com_number, 3);

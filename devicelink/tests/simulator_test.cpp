@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <devicelink/torvik.hpp>
 #include <devicelink/torvik_api.h>
+#include <devicelink/torvik.hpp>
 #include <sim/simulator.hpp>
 
 namespace {

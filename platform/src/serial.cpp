@@ -186,25 +186,48 @@ std::error_code SerialDevice::ApplySettings(const SerialSettings& settings)
     MakeRaw(tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     switch (settings.byte_size) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return std::make_error_code(std::errc::invalid_argument);
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            return std::make_error_code(std::errc::invalid_argument);
     }
     switch (settings.stop_bits) {
-    case 0: break;
-    case 1:
-    case 2: tio.c_cflag |= CSTOPB; break;
-    default: return std::make_error_code(std::errc::invalid_argument);
+        case 0:
+            break;
+        case 1:
+        case 2:
+            tio.c_cflag |= CSTOPB;
+            break;
+        default:
+            return std::make_error_code(std::errc::invalid_argument);
     }
     switch (settings.parity) {
-    case 0: break;
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: return std::make_error_code(std::errc::invalid_argument);
+        case 0:
+            break;
+        case 1:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            tio.c_cflag |= PARENB;
+            break;
+        case 3:
+            tio.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            return std::make_error_code(std::errc::invalid_argument);
     }
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
         // A pseudo-terminal may refuse line settings it has no use for; raw mode is what matters there.

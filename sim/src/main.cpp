@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include <CLI/CLI.hpp>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <sim/simulator.hpp>
 

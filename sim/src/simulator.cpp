@@ -403,257 +403,262 @@ void Simulator::Run() noexcept
         auto malformed = [&] { answer(seq, kPacketError, {}); };
 
         switch (cmd) {
-        case 0x01: {  // add message
-            if (n < 17) {
-                return malformed();
-            }
-            const int length = PayloadLength(p[9]);
-            if (length < 0) {
-                return status(seq, kRefused);
-            }
-            if (n != 17 + static_cast<std::size_t>(length)) {
-                return status(seq, 0xFFFE);
-            }
-            if (d.messages.size() >= kMaxMessages) {
-                return status(seq, 0xFFFD);
-            }
-            const std::uint16_t h = d.NewHandler();
-            d.messages[h] = Message{p, p[16] != 0};
-            return status(seq, h);
-        }
-        case 0x02:
-        case 0x03:
-        case 0x04: {
-            if (n != 2) {
-                return malformed();
-            }
-            const auto found = d.messages.find(handler());
-            if (found == d.messages.end()) {
-                return status(seq, kRefused);
-            }
-            if (cmd == 0x02) {
-                d.messages.erase(found);
-            } else {
-                found->second.enabled = cmd == 0x03;
-            }
-            return status(seq, 0);
-        }
-        case 0x05: {  // message data
-            const auto found = d.messages.find(handler());
-            if (n < 3 || found == d.messages.end()) {
-                return status(seq, kRefused);
-            }
-            const auto length = static_cast<std::size_t>(PayloadLength(found->second.record[9]));
-            if (n != 3 + 2 * length) {
-                return malformed();
-            }
-            auto& record = found->second.record;
-            for (std::size_t i = 0; i < length; ++i) {
-                const std::uint8_t mask = p[3 + i];
-                record[17 + i] = static_cast<std::uint8_t>((record[17 + i] & ~mask) | (p[3 + length + i] & mask));
-            }
-            return status(seq, 0);
-        }
-        case 0x06: {  // handler of a message
-            if (n != 7) {
-                return malformed();
-            }
-            for (const auto& [h, message] : d.messages) {
-                if (std::equal(p.begin(), p.begin() + 6, message.record.begin())) {
-                    return status(seq, h);
+            case 0x01: {  // add message
+                if (n < 17) {
+                    return malformed();
                 }
-            }
-            return status(seq, kRefused);
-        }
-        case 0x09: return status(seq, 0);
-        case 0x0A: {  // CRC block
-            if (n != 16) {
-                return status(seq, kRefused);
-            }
-            const std::uint16_t h = d.NewHandler();
-            d.crcs[h] = p;
-            return status(seq, h);
-        }
-        case 0x0B:
-        case 0x0C: {
-            if (n < 2) {
-                return malformed();
-            }
-            const auto found = d.crcs.find(handler());
-            if (found == d.crcs.end()) {
-                return status(seq, 1);
-            }
-            if (cmd == 0x0B) {
-                if (n != 18) {
-                    return status(seq, 2);
+                const int length = PayloadLength(p[9]);
+                if (length < 0) {
+                    return status(seq, kRefused);
                 }
-                found->second.assign(p.begin() + 2, p.end());
-            } else {
+                if (n != 17 + static_cast<std::size_t>(length)) {
+                    return status(seq, 0xFFFE);
+                }
+                if (d.messages.size() >= kMaxMessages) {
+                    return status(seq, 0xFFFD);
+                }
+                const std::uint16_t h = d.NewHandler();
+                d.messages[h] = Message{p, p[16] != 0};
+                return status(seq, h);
+            }
+            case 0x02:
+            case 0x03:
+            case 0x04: {
                 if (n != 2) {
+                    return malformed();
+                }
+                const auto found = d.messages.find(handler());
+                if (found == d.messages.end()) {
+                    return status(seq, kRefused);
+                }
+                if (cmd == 0x02) {
+                    d.messages.erase(found);
+                } else {
+                    found->second.enabled = cmd == 0x03;
+                }
+                return status(seq, 0);
+            }
+            case 0x05: {  // message data
+                const auto found = d.messages.find(handler());
+                if (n < 3 || found == d.messages.end()) {
+                    return status(seq, kRefused);
+                }
+                const auto length = static_cast<std::size_t>(PayloadLength(found->second.record[9]));
+                if (n != 3 + 2 * length) {
+                    return malformed();
+                }
+                auto& record = found->second.record;
+                for (std::size_t i = 0; i < length; ++i) {
+                    const std::uint8_t mask = p[3 + i];
+                    record[17 + i] = static_cast<std::uint8_t>((record[17 + i] & ~mask) | (p[3 + length + i] & mask));
+                }
+                return status(seq, 0);
+            }
+            case 0x06: {  // handler of a message
+                if (n != 7) {
+                    return malformed();
+                }
+                for (const auto& [h, message] : d.messages) {
+                    if (std::equal(p.begin(), p.begin() + 6, message.record.begin())) {
+                        return status(seq, h);
+                    }
+                }
+                return status(seq, kRefused);
+            }
+            case 0x09:
+                return status(seq, 0);
+            case 0x0A: {  // CRC block
+                if (n != 16) {
+                    return status(seq, kRefused);
+                }
+                const std::uint16_t h = d.NewHandler();
+                d.crcs[h] = p;
+                return status(seq, h);
+            }
+            case 0x0B:
+            case 0x0C: {
+                if (n < 2) {
+                    return malformed();
+                }
+                const auto found = d.crcs.find(handler());
+                if (found == d.crcs.end()) {
+                    return status(seq, 1);
+                }
+                if (cmd == 0x0B) {
+                    if (n != 18) {
+                        return status(seq, 2);
+                    }
+                    found->second.assign(p.begin() + 2, p.end());
+                } else {
+                    if (n != 2) {
+                        return status(seq, 2);
+                    }
+                    d.crcs.erase(found);
+                }
+                return status(seq, 0);
+            }
+            case 0x14: {  // add signal
+                if (n != 8) {
+                    return malformed();
+                }
+                if (d.messages.count(handler()) == 0) {
+                    return status(seq, kRefused);
+                }
+                const std::uint16_t h = d.NewHandler();
+                d.signals[h] = Signal{handler(), std::vector<std::uint8_t>(p.begin() + 2, p.end()), 0, {}};
+                return status(seq, h);
+            }
+            case 0x15: {
+                if (n == 3) {  // value of a signal group
+                    return status(seq, 0);
+                }
+                if (n != 5) {
+                    return malformed();
+                }
+                const auto found = d.signals.find(handler());
+                if (found == d.signals.end()) {
+                    return status(seq, kRefused);
+                }
+                found->second.value = Be16(&p[2]);
+                return status(seq, 0);
+            }
+            case 0x16: {
+                if (n != 2) {
+                    return malformed();
+                }
+                return status(seq, d.signals.erase(handler()) != 0 ? 0 : kRefused);
+            }
+            case 0x17:
+                return status(seq, 0);
+            case 0x18: {
+                if (n != 15) {
+                    return malformed();
+                }
+                const auto found = d.signals.find(Be16(&p[1]));
+                if (found == d.signals.end()) {
+                    return status(seq, kRefused);
+                }
+                found->second.control = p;
+                return status(seq, 0);
+            }
+            case 0x19:
+                return n == 5 ? status(seq, 0) : malformed();
+            case 0x20: {  // reboot, reset, probe, boot loader
+                if (n != 1) {
+                    return malformed();
+                }
+                const std::uint8_t mode = p[0];
+                if (mode == 3) {
+                    return status(seq, 0);
+                }
+                if (mode > 2 && mode != 5) {
+                    return status(seq, kRefused);
+                }
+                status(seq, 0);
+                d.ResetVolatile();
+                if (mode == 5) {
+                    mode_ = SimMode::Bootloader;
+                } else {
+                    d.silent_until = Clock::now() + std::chrono::milliseconds(options_.reboot_ms);
+                }
+                return;
+            }
+            case 0x21: {
+                std::fill(d.flash.begin() + static_cast<std::ptrdiff_t>(kFlashSize - 65536), d.flash.end(), 0xFF);
+                d.Save(options_.state_file);
+                return status(seq, 0);
+            }
+            case 0x22: {  // request a message
+                if (n < 9) {
+                    return malformed();
+                }
+                const int length = PayloadLength(p[6]);
+                if (length < 0) {
+                    return status(seq, 1);
+                }
+                if (n != 9 && n != 9 + static_cast<std::size_t>(length)) {
                     return status(seq, 2);
                 }
-                d.crcs.erase(found);
-            }
-            return status(seq, 0);
-        }
-        case 0x14: {  // add signal
-            if (n != 8) {
-                return malformed();
-            }
-            if (d.messages.count(handler()) == 0) {
-                return status(seq, kRefused);
-            }
-            const std::uint16_t h = d.NewHandler();
-            d.signals[h] = Signal{handler(), std::vector<std::uint8_t>(p.begin() + 2, p.end()), 0, {}};
-            return status(seq, h);
-        }
-        case 0x15: {
-            if (n == 3) {  // value of a signal group
-                return status(seq, 0);
-            }
-            if (n != 5) {
-                return malformed();
-            }
-            const auto found = d.signals.find(handler());
-            if (found == d.signals.end()) {
-                return status(seq, kRefused);
-            }
-            found->second.value = Be16(&p[2]);
-            return status(seq, 0);
-        }
-        case 0x16: {
-            if (n != 2) {
-                return malformed();
-            }
-            return status(seq, d.signals.erase(handler()) != 0 ? 0 : kRefused);
-        }
-        case 0x17: return status(seq, 0);
-        case 0x18: {
-            if (n != 15) {
-                return malformed();
-            }
-            const auto found = d.signals.find(Be16(&p[1]));
-            if (found == d.signals.end()) {
-                return status(seq, kRefused);
-            }
-            found->second.control = p;
-            return status(seq, 0);
-        }
-        case 0x19: return n == 5 ? status(seq, 0) : malformed();
-        case 0x20: {  // reboot, reset, probe, boot loader
-            if (n != 1) {
-                return malformed();
-            }
-            const std::uint8_t mode = p[0];
-            if (mode == 3) {
-                return status(seq, 0);
-            }
-            if (mode > 2 && mode != 5) {
-                return status(seq, kRefused);
-            }
-            status(seq, 0);
-            d.ResetVolatile();
-            if (mode == 5) {
-                mode_ = SimMode::Bootloader;
-            } else {
-                d.silent_until = Clock::now() + std::chrono::milliseconds(options_.reboot_ms);
-            }
-            return;
-        }
-        case 0x21: {
-            std::fill(d.flash.begin() + static_cast<std::ptrdiff_t>(kFlashSize - 65536), d.flash.end(), 0xFF);
-            d.Save(options_.state_file);
-            return status(seq, 0);
-        }
-        case 0x22: {  // request a message
-            if (n < 9) {
-                return malformed();
-            }
-            const int length = PayloadLength(p[6]);
-            if (length < 0) {
-                return status(seq, 1);
-            }
-            if (n != 9 && n != 9 + static_cast<std::size_t>(length)) {
-                return status(seq, 2);
-            }
-            Request request;
-            for (std::uint8_t c = 0; c < 8; ++c) {
-                if ((p[0] & (1u << c)) != 0) {
-                    request.channel_index = c;
-                    break;
+                Request request;
+                for (std::uint8_t c = 0; c < 8; ++c) {
+                    if ((p[0] & (1u << c)) != 0) {
+                        request.channel_index = c;
+                        break;
+                    }
                 }
+                request.number = static_cast<std::uint16_t>(p[1] | (p[2] << 8));
+                request.flags = static_cast<std::uint8_t>(p[6] | (p[7] & 0xC0));
+                if (n == 9) {
+                    request.data.assign(static_cast<std::size_t>(length), 0);
+                } else {
+                    request.data.assign(p.begin() + 9, p.end());
+                }
+                d.requests[request.number] = request;
+                return status(seq, 0);
             }
-            request.number = static_cast<std::uint16_t>(p[1] | (p[2] << 8));
-            request.flags = static_cast<std::uint8_t>(p[6] | (p[7] & 0xC0));
-            if (n == 9) {
-                request.data.assign(static_cast<std::size_t>(length), 0);
-            } else {
-                request.data.assign(p.begin() + 9, p.end());
+            case 0x23:
+            case 0x24:
+            case 0x25: {
+                if (n != 2) {
+                    return malformed();
+                }
+                const auto found = d.requests.find(handler());
+                if (found == d.requests.end()) {
+                    return status(seq, kRefused);
+                }
+                if (cmd == 0x25) {
+                    d.requests.erase(found);
+                } else {
+                    found->second.enabled = cmd == 0x23;
+                }
+                return status(seq, 0);
             }
-            d.requests[request.number] = request;
-            return status(seq, 0);
-        }
-        case 0x23:
-        case 0x24:
-        case 0x25: {
-            if (n != 2) {
-                return malformed();
+            case 0x26: {  // read EEPROM
+                if (n != 3) {
+                    return malformed();
+                }
+                const std::size_t address = Be16(p.data());
+                const std::size_t length = p[2];
+                if (length == 0 || length > 16 || address + length > kEepromSize) {
+                    return answer(seq, kCommandFailed, {});
+                }
+                return answer(
+                    seq, kEepromData,
+                    std::vector<std::uint8_t>(d.eeprom.begin() + static_cast<std::ptrdiff_t>(address),
+                                              d.eeprom.begin() + static_cast<std::ptrdiff_t>(address + length)));
             }
-            const auto found = d.requests.find(handler());
-            if (found == d.requests.end()) {
-                return status(seq, kRefused);
+            case 0x27: {  // write EEPROM
+                if (n < 3 || n > 18) {
+                    return malformed();
+                }
+                const std::size_t address = Be16(p.data());
+                if (address < 30 || address + (n - 2) > kEepromSize) {
+                    return status(seq, kRefused);
+                }
+                std::copy(p.begin() + 2, p.end(), d.eeprom.begin() + static_cast<std::ptrdiff_t>(address));
+                d.Save(options_.state_file);
+                return status(seq, 0);
             }
-            if (cmd == 0x25) {
-                d.requests.erase(found);
-            } else {
-                found->second.enabled = cmd == 0x23;
+            case 0x30: {
+                if (n != 0) {
+                    return malformed();
+                }
+                const auto now = static_cast<std::uint32_t>(d.Now());
+                return answer(seq, kTimeData,
+                              {static_cast<std::uint8_t>(now >> 24), static_cast<std::uint8_t>(now >> 16),
+                               static_cast<std::uint8_t>(now >> 8), static_cast<std::uint8_t>(now)});
             }
-            return status(seq, 0);
-        }
-        case 0x26: {  // read EEPROM
-            if (n != 3) {
-                return malformed();
+            case 0x31: {
+                if (n != 4) {
+                    return status(seq, kRefused);
+                }
+                d.clock_value = (static_cast<std::int64_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+                d.clock_set_at = WallSeconds();
+                d.Save(options_.state_file);
+                return status(seq, 0);
             }
-            const std::size_t address = Be16(p.data());
-            const std::size_t length = p[2];
-            if (length == 0 || length > 16 || address + length > kEepromSize) {
+            default:
                 return answer(seq, kCommandFailed, {});
-            }
-            return answer(seq, kEepromData,
-                          std::vector<std::uint8_t>(d.eeprom.begin() + static_cast<std::ptrdiff_t>(address),
-                                                    d.eeprom.begin() + static_cast<std::ptrdiff_t>(address + length)));
-        }
-        case 0x27: {  // write EEPROM
-            if (n < 3 || n > 18) {
-                return malformed();
-            }
-            const std::size_t address = Be16(p.data());
-            if (address < 30 || address + (n - 2) > kEepromSize) {
-                return status(seq, kRefused);
-            }
-            std::copy(p.begin() + 2, p.end(), d.eeprom.begin() + static_cast<std::ptrdiff_t>(address));
-            d.Save(options_.state_file);
-            return status(seq, 0);
-        }
-        case 0x30: {
-            if (n != 0) {
-                return malformed();
-            }
-            const auto now = static_cast<std::uint32_t>(d.Now());
-            return answer(seq, kTimeData,
-                          {static_cast<std::uint8_t>(now >> 24), static_cast<std::uint8_t>(now >> 16),
-                           static_cast<std::uint8_t>(now >> 8), static_cast<std::uint8_t>(now)});
-        }
-        case 0x31: {
-            if (n != 4) {
-                return status(seq, kRefused);
-            }
-            d.clock_value = (static_cast<std::int64_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-            d.clock_set_at = WallSeconds();
-            d.Save(options_.state_file);
-            return status(seq, 0);
-        }
-        default: return answer(seq, kCommandFailed, {});
         }
     };
 

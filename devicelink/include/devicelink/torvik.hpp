@@ -12,11 +12,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include <devicelink/torvik_types.h>
 #include <devicelink/clock.hpp>
 #include <devicelink/export.hpp>
 #include <devicelink/printer.hpp>
 #include <devicelink/serial_port.hpp>
-#include <devicelink/torvik_types.h>
 
 namespace torvik::devicelink {
 

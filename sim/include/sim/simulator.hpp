@@ -18,7 +18,7 @@ namespace torvik::sim {
 
 /// Faults and timing of the simulated device.
 struct SimOptions {
-    std::string state_file;                ///< flash, EEPROM and clock; empty: kept in memory only
+    std::string state_file;                 ///< flash, EEPROM and clock; empty: kept in memory only
     std::uint32_t async_interval_ms = 100;  ///< period of the asynchronous messages of enabled requests
     std::uint32_t drop_every_nth_byte = 0;  ///< drop every n-th byte the device sends (0: none)
     std::uint32_t corrupt_every_nth = 0;    ///< corrupt the checksum of every n-th answer (0: none)
