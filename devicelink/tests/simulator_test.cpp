@@ -126,7 +126,8 @@ TEST_F(SimulatorTest, RebootWaitsForTheDeviceAndBootloaderSilencesIt)
     Connect();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RebootTorvik(session, true), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // The loop stops at the first answered ping, long before its 100 tries.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(static_cast<torvik::devicelink::Torvik*>(session)->Ping(), 0);
 
     EXPECT_EQ(BootloaderTorvik(session), 0);
