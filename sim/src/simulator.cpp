@@ -554,14 +554,14 @@ void Simulator::Run() noexcept
                 if (mode > 2 && mode != 5) {
                     return status(seq, kRefused);
                 }
-                status(seq, 0);
+                // The new mode holds before the host can see the answer.
                 d.ResetVolatile();
                 if (mode == 5) {
                     mode_ = SimMode::Bootloader;
                 } else {
                     d.silent_until = Clock::now() + std::chrono::milliseconds(options_.reboot_ms);
                 }
-                return;
+                return status(seq, 0);
             }
             case 0x21: {
                 std::fill(d.flash.begin() + static_cast<std::ptrdiff_t>(kFlashSize - 65536), d.flash.end(), 0xFF);
