@@ -222,7 +222,8 @@ std::int32_t Torvik::ParseMessage(const std::vector<std::uint8_t>& frame, RecvMe
         return -4;
     }
     std::int32_t result = -1;
-    if (size > 3 && frame[0] == static_cast<std::uint8_t>(size - 4)) {
+    // Five bytes at least: a four-byte frame whose length byte says 0 has no identifier to split off.
+    if (size > 4 && frame[0] == static_cast<std::uint8_t>(size - 4)) {
         const std::uint16_t sum = Checksum(frame.data(), size - 2);
         const std::uint16_t stated = static_cast<std::uint16_t>((frame[size - 2] << 8) | frame[size - 1]);
         if (sum == stated) {

@@ -339,6 +339,7 @@ TEST(SessionChecks, CheckMessageTellsLengthFromChecksum)
               "Torvik::CheckMessage: Invalid message length. Length: 2\n");
     RecvMessage record;
     EXPECT_EQ(session.ParseMessage({}, record, true), -4);
+    EXPECT_EQ(session.ParseMessage({0x00, 0x00, 0x00, 0x00}, record, true), -1);  // no identifier
     EXPECT_EQ(session.ParseMessage({0x03, 0x05, 0x80, 0x00, 0x00, 0x00, 0x88}, record, true), 0);
     EXPECT_EQ(record.seq, 5);
     EXPECT_EQ(record.id, 0x80);
