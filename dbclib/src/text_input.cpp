@@ -182,43 +182,6 @@ T out_of_range_value(const char* digits, const char* end, bool hex, bool negativ
     return negative ? -magnitude : magnitude;
 }
 
-// Plain decimals without an exponent and with at most 15 digits convert exactly this way: the digits and
-// the power of ten are exact doubles, and one division rounds correctly. Null when the text needs the
-// general conversion.
-const wchar_t* parse_plain_decimal(const wchar_t* text, double& value)
-{
-    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const wchar_t* p = text;
-    const bool negative = *p == L'-';
-    if (*p == L'-' || *p == L'+') {
-        ++p;
-    }
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction = 0;
-    for (; *p >= L'0' && *p <= L'9'; ++p, ++digits) {
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
-        if (digits > 15) {
-            return nullptr;
-        }
-    }
-    if (*p == L'.') {
-        for (++p; *p >= L'0' && *p <= L'9'; ++p, ++digits, ++fraction) {
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
-            if (digits > 15) {
-                return nullptr;
-            }
-        }
-    }
-    if (digits == 0 || digits > 15 || *p == L'e' || *p == L'E' || *p == L'x' || *p == L'X') {
-        return nullptr;
-    }
-    const double magnitude = static_cast<double>(mantissa) / kPowers[fraction];
-    value = negative ? -magnitude : magnitude;
-    return p;
-}
-
 template <typename T>
 const wchar_t* parse_real(const wchar_t* text, T& value)
 {

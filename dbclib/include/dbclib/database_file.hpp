@@ -115,7 +115,10 @@ private:
     // The last message FindMessage found, valid during one parse.
     mutable const std::shared_ptr<Msg>* lastMessage_ = nullptr;
     mutable std::uint32_t lastMessageId_ = 0;
-    std::vector<std::shared_ptr<Node>> receiverScratch_;
+    // The last signal FindSignal found and its message, valid during one parse.
+    mutable const Msg* lastSignalMessage_ = nullptr;
+    mutable typename std::map<std::wstring, std::shared_ptr<Sig>>::const_iterator lastSignal_;
+    std::vector<const std::shared_ptr<Node>*> receiverScratch_;
 };
 
 }  // namespace kq::dbclib

@@ -126,7 +126,9 @@ int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, con
     bytes = {};
     foundDefinitions_.clear();
     lastMessage_ = nullptr;
+    lastSignalMessage_ = nullptr;
     nodeIndex_.clear();
+    receiverScratch_.clear();
     ProcessAttributes();
     return 0;
 }
@@ -141,7 +143,9 @@ int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, co
     copy = {};
     foundDefinitions_.clear();
     lastMessage_ = nullptr;
+    lastSignalMessage_ = nullptr;
     nodeIndex_.clear();
+    receiverScratch_.clear();
     ProcessAttributes();
     return 0;
 }
@@ -154,7 +158,9 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 {
     foundDefinitions_.clear();
     lastMessage_ = nullptr;
+    lastSignalMessage_ = nullptr;
     nodeIndex_.clear();
+    receiverScratch_.clear();
     const auto& automaton = detail::KeywordAutomaton::instance();
     std::uint16_t state = 0;
     wchar_t c = 0;
@@ -278,8 +284,25 @@ const std::shared_ptr<Msg>& Template_Database_File<Msg, Sig>::FindMessage(std::i
 template <typename Msg, typename Sig>
 Sig* Template_Database_File<Msg, Sig>::FindSignal(const Msg& message, std::wstring_view name) const
 {
+    // Statements about signals mostly follow the signals' order within a message: try the signal found
+    // last and the one after it before searching (map iterators stay valid, a parse never erases).
+    if (lastSignalMessage_ == &message) {
+        if (lastSignal_->first == name) {
+            return lastSignal_->second.get();
+        }
+        const auto next = std::next(lastSignal_);
+        if (next != message.signals.end() && next->first == name) {
+            lastSignal_ = next;
+            return next->second.get();
+        }
+    }
     const auto it = message.signals.find(lookup_key(name));
-    return it == message.signals.end() ? nullptr : it->second.get();
+    if (it == message.signals.end()) {
+        return nullptr;
+    }
+    lastSignalMessage_ = &message;
+    lastSignal_ = it;
+    return it->second.get();
 }
 
 template <typename Msg, typename Sig>
@@ -454,7 +477,7 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     std::vector<std::weak_ptr<Node>> receivers;
     {
         const std::wstring_view text = fragment.view();
-        std::vector<std::shared_ptr<Node>>& found = receiverScratch_;
+        std::vector<const std::shared_ptr<Node>*>& found = receiverScratch_;
         found.clear();
         std::size_t pos = 0;
         while (pos < text.size()) {
@@ -464,15 +487,17 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
                 ++end;
             }
             if (end != pos) {
-                auto node = FindNode(text.substr(pos, std::min(end - pos, kNodeName - 1)));
-                if (node && std::find(found.begin(), found.end(), node) == found.end()) {
-                    found.push_back(std::move(node));
+                const auto& node = FindNode(text.substr(pos, std::min(end - pos, kNodeName - 1)));
+                if (node && std::find(found.begin(), found.end(), &node) == found.end()) {
+                    found.push_back(&node);
                 }
             }
             pos = end + 1;
         }
-        receivers.assign(found.begin(), found.end());
-        found.clear();
+        receivers.reserve(found.size());
+        for (const auto* node : found) {
+            receivers.emplace_back(*node);
+        }
     }
 
     auto signal = std::make_shared<Sig>(name.str(), std::weak_ptr<Msg>(message), static_cast<std::uint32_t>(start),

@@ -290,12 +290,57 @@ private:
 /// `text`, which starts at the number (no blanks). Returns the end of the number, or null when nothing
 /// converts (the value is then untouched).
 KQ_DBCLIB_API const wchar_t* parse_double(const wchar_t* text, double& value);
+
+/// The common case of parse_double inline: plain decimals without an exponent and with at most 15
+/// digits convert exactly this way (the digits and the power of ten are exact doubles, and one division
+/// rounds correctly). Null when the text needs the general conversion.
+inline const wchar_t* parse_plain_decimal(const wchar_t* text, double& value)
+{
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const wchar_t* p = text;
+    const bool negative = *p == L'-';
+    if (*p == L'-' || *p == L'+') {
+        ++p;
+    }
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p, ++digits) {
+        if (digits == 15) {
+            return nullptr;
+        }
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+    }
+    if (*p == L'.') {
+        for (++p; *p >= L'0' && *p <= L'9'; ++p, ++digits, ++fraction) {
+            if (digits == 15) {
+                return nullptr;
+            }
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+        }
+    }
+    if (digits == 0 || *p == L'e' || *p == L'E' || *p == L'x' || *p == L'X') {
+        return nullptr;
+    }
+    const double magnitude = static_cast<double>(mantissa) / kPowers[fraction];
+    value = negative ? -magnitude : magnitude;
+    return p;
+}
 KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
 
 /// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
 /// they hold few entries (the library's string hash makes small tables compare every key instead).
 struct TextHash {
-    std::size_t operator()(std::wstring_view text) const noexcept { return std::hash<std::wstring_view>{}(text); }
+    std::size_t operator()(std::wstring_view text) const noexcept
+    {
+        // FNV-1a over the characters: the names are short, so this beats a byte-wise hash.
+        std::uint64_t hash = 0xCBF29CE484222325ull;
+        for (const wchar_t c : text) {
+            hash = (hash ^ static_cast<std::uint32_t>(c)) * 0x100000001B3ull;
+        }
+        return static_cast<std::size_t>(hash);
+    }
     std::size_t operator()(const std::wstring& text) const noexcept { return (*this)(std::wstring_view(text)); }
 };
 
@@ -368,7 +413,18 @@ public:
     }
 
     /// "%lf" and "%f".
-    bool real(double& value) { return convert(value, &detail::parse_double); }
+    bool real(double& value)
+    {
+        if (!ok_) {
+            return false;
+        }
+        skip_space();
+        if (const wchar_t* end = detail::parse_plain_decimal(p_, value)) {
+            p_ = end;
+            return true;
+        }
+        return convert(value, &detail::parse_double);
+    }
     bool real(float& value) { return convert(value, &detail::parse_float); }
 
     /// A literal character of the format: must be the next character, white space included.
