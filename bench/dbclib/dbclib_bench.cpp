@@ -25,8 +25,9 @@ std::atomic<std::size_t> g_heapPeak{0};
 
 void* Allocate(std::size_t size, std::size_t alignment = 0)
 {
-    void* p = alignment > alignof(std::max_align_t) ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
-                                                    : std::malloc(size == 0 ? 1 : size);
+    void* p = alignment > alignof(std::max_align_t)
+                  ? std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)
+                  : std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) {
         throw std::bad_alloc();
     }
@@ -94,17 +95,53 @@ BENCHMARK(BM_ReadLargeDbc)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t align) { return Allocate(size, static_cast<std::size_t>(align)); }
-void* operator new[](std::size_t size, std::align_val_t align) { return Allocate(size, static_cast<std::size_t>(align)); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { Release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { Release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
+void* operator new(std::size_t size)
+{
+    return Allocate(size);
+}
+void* operator new[](std::size_t size)
+{
+    return Allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    return Allocate(size, static_cast<std::size_t>(align));
+}
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    return Allocate(size, static_cast<std::size_t>(align));
+}
+void operator delete(void* p) noexcept
+{
+    Release(p);
+}
+void operator delete[](void* p) noexcept
+{
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    Release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    Release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    Release(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    Release(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    Release(p);
+}
 
 BENCHMARK_MAIN();

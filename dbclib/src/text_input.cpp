@@ -2,16 +2,16 @@
 
 #include <array>
 #include <charconv>
-#include <map>
-#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
 #include <platform/text.hpp>
 

@@ -177,7 +177,7 @@ TEST(ParserMessages, SignalLines)
     EXPECT_DOUBLE_EQ(tabbed->offset, 16.0);
     EXPECT_DOUBLE_EQ(tabbed->minimum, -1.5);
     EXPECT_DOUBLE_EQ(tabbed->maximum, 250.0);
-    EXPECT_EQ(tabbed->unit, L"km");  // a unit ends at its first blank
+    EXPECT_EQ(tabbed->unit, L"km");                                           // a unit ends at its first blank
     EXPECT_EQ(Names(tabbed->receivers), std::vector<std::wstring>{L"Node"});  // "Other" is no node
     EXPECT_TRUE(file.network->nodes.at(L"Node")->rxSignals.empty());
 }
@@ -464,12 +464,20 @@ TEST(ParserStatements, OversizedFragmentsAreCut)
     }
     const auto file = Parse(
         "BO_ 1 M: 8 X\n"
-        " SG_ " + longName + " m123456789012 : 0|8@1+ (1,0) [0|0] \"" + longText + "\" X\n"
+        " SG_ " +
+        longName + " m123456789012 : 0|8@1+ (1,0) [0|0] \"" + longText +
+        "\" X\n"
         " SG_ Next : 8|8@1+ (1,0) [0|0] \"\" X\n"
         "\n"
-        "CM_ BO_ 1 \"" + longText + "\";\n"
-        "VAL_ 1 Next " + values + ";\n"
-        "BA_DEF_ BO_  \"" + longName + "\" INT 0 1;\n"
+        "CM_ BO_ 1 \"" +
+        longText +
+        "\";\n"
+        "VAL_ 1 Next " +
+        values +
+        ";\n"
+        "BA_DEF_ BO_  \"" +
+        longName +
+        "\" INT 0 1;\n"
         "CM_ SG_ 1 Next \"after\";\n");
     const auto message = MessageOf(file, 1);
     ASSERT_TRUE(message);
@@ -519,13 +527,15 @@ TEST(ParserText, Decoding)
     };
     const Case cases[] = {
         {"CM_ \"\xE4\x80\";", L"de-DE", L"\u00E4\u20AC"},
-        {"CM_ \"\xE4\x80\";", L"xx-YY", L"\u00E4\u20AC"},            // unknown locales read Windows-1252
-        {"CM_ \"\x8A\xB9\";", L"cs-CZ", L"\u0160\u0105"},             // Central European: Windows-1250
-        {"CM_ \"\xC3\xA4\";", L"cs-CZ", L"\u00E4"},                   // valid UTF-8 wins
-        {"\xEF\xBB\xBF" "CM_ \"plain\";", L"de-DE", L"plain"},        // a byte-order mark is skipped
-        {"CM_ \"\xC3\xA4\xC3\";", L"de-DE", L"\u00C3\u00A4\u00C3"},   // broken UTF-8 is Windows-1252
-        {"CM_ \"\xED\xA0\x80\";", L"de-DE", L"\u00ED\u00A0\u20AC"},   // no surrogates in UTF-8
-        {"CM_ \"a\rb\r\r\nc\";", L"de-DE", L"ab\nc"},                 // read_char passes over single CRs
+        {"CM_ \"\xE4\x80\";", L"xx-YY", L"\u00E4\u20AC"},  // unknown locales read Windows-1252
+        {"CM_ \"\x8A\xB9\";", L"cs-CZ", L"\u0160\u0105"},  // Central European: Windows-1250
+        {"CM_ \"\xC3\xA4\";", L"cs-CZ", L"\u00E4"},        // valid UTF-8 wins
+        {"\xEF\xBB\xBF"
+         "CM_ \"plain\";",
+         L"de-DE", L"plain"},                                        // a byte-order mark is skipped
+        {"CM_ \"\xC3\xA4\xC3\";", L"de-DE", L"\u00C3\u00A4\u00C3"},  // broken UTF-8 is Windows-1252
+        {"CM_ \"\xED\xA0\x80\";", L"de-DE", L"\u00ED\u00A0\u20AC"},  // no surrogates in UTF-8
+        {"CM_ \"a\rb\r\r\nc\";", L"de-DE", L"ab\nc"},                // read_char passes over single CRs
         {std::string("CM_ \"a\0b\";", 10), L"de-DE", L"a"},
     };
     for (const auto& c : cases) {
@@ -562,7 +572,7 @@ TEST(ParserText, ReadFromFileNamesTheNetworkAndFailsCleanly)
         std::wstring name;
     };
     const Case cases[] = {{L"C:\\dbc\\Body.dbc", L"Body"}, {L"/a/b/Body", L"Body"}, {L"x.y/Body", L"Body"},
-                          {L"Body.tar.dbc", L"Body.tar"},  {L"/a/.dbc", L""},        {L"a\\b/c.d", L"c"}};
+                          {L"Body.tar.dbc", L"Body.tar"},  {L"/a/.dbc", L""},       {L"a\\b/c.d", L"c"}};
     for (const auto& c : cases) {
         EXPECT_EQ(detail::network_name_from_path(c.path), c.name);
     }
@@ -599,10 +609,10 @@ TEST(ParserText, NumberConversions)
     };
     const double inf = std::numeric_limits<double>::infinity();
     const RealCase reals[] = {
-        {L" 0.5", true, 0.5},   {L"-1.25e2)", true, -125.0}, {L"+.5", true, 0.5}, {L"1.", true, 1.0},
-        {L"1e", true, 1.0},     {L"0x10", true, 16.0},       {L"0x", true, 0.0},  {L"-inf", true, -inf},
-        {L"1e999", true, inf},  {L"-1e999", true, -inf},     {L"1e-999", true, 0.0}, {L"1,5", true, 1.0},
-        {L".", false, 7.0},     {L"abc", false, 7.0},        {L"", false, 7.0},
+        {L" 0.5", true, 0.5},  {L"-1.25e2)", true, -125.0}, {L"+.5", true, 0.5},    {L"1.", true, 1.0},
+        {L"1e", true, 1.0},    {L"0x10", true, 16.0},       {L"0x", true, 0.0},     {L"-inf", true, -inf},
+        {L"1e999", true, inf}, {L"-1e999", true, -inf},     {L"1e-999", true, 0.0}, {L"1,5", true, 1.0},
+        {L".", false, 7.0},    {L"abc", false, 7.0},        {L"", false, 7.0},
     };
     for (const auto& c : reals) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.text)));

@@ -52,28 +52,28 @@ inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<D
     }
     std::shared_ptr<Dbc_Attribute> value;
     switch (def->valueKind) {
-    case Dbc_ValueKind::Int:
-    case Dbc_ValueKind::Hex:
-    case Dbc_ValueKind::Enum: {
-        std::int32_t number = 0;
-        WideScanner(text).int32(number);
-        value = std::make_shared<Dbc_AttributeSpec<int>>(def, number);
-        break;
-    }
-    case Dbc_ValueKind::Float: {
-        double number = 0.0;
-        WideScanner(text).real(number);
-        // Beyond the float range the value becomes infinite rather than undefined.
-        const double limit = std::numeric_limits<float>::max();
-        const float single = number > limit    ? std::numeric_limits<float>::infinity()
-                             : number < -limit ? -std::numeric_limits<float>::infinity()
-                                               : static_cast<float>(number);
-        value = std::make_shared<Dbc_AttributeSpec<float>>(def, single);
-        break;
-    }
-    case Dbc_ValueKind::String:
-        value = std::make_shared<Dbc_AttributeSpec<std::wstring>>(def, std::wstring(text));
-        break;
+        case Dbc_ValueKind::Int:
+        case Dbc_ValueKind::Hex:
+        case Dbc_ValueKind::Enum: {
+            std::int32_t number = 0;
+            WideScanner(text).int32(number);
+            value = std::make_shared<Dbc_AttributeSpec<int>>(def, number);
+            break;
+        }
+        case Dbc_ValueKind::Float: {
+            double number = 0.0;
+            WideScanner(text).real(number);
+            // Beyond the float range the value becomes infinite rather than undefined.
+            const double limit = std::numeric_limits<float>::max();
+            const float single = number > limit    ? std::numeric_limits<float>::infinity()
+                                 : number < -limit ? -std::numeric_limits<float>::infinity()
+                                                   : static_cast<float>(number);
+            value = std::make_shared<Dbc_AttributeSpec<float>>(def, single);
+            break;
+        }
+        case Dbc_ValueKind::String:
+            value = std::make_shared<Dbc_AttributeSpec<std::wstring>>(def, std::wstring(text));
+            break;
     }
     if (value) {
         item.attributes.emplace_hint(at, def->name, std::move(value));
@@ -177,55 +177,55 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
         for (unsigned completed = automaton.completed(state); completed != 0; completed &= completed - 1) {
             const auto k = static_cast<unsigned>(__builtin_ctz(completed));
             switch (k) {
-            case 0:
-                // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and
-                // "BA_DEF_ BO_" never start one, wherever comments stand.
-                if (in.line_start_before(detail::KeywordAutomaton::kKeywords[0].size())) {
-                    ParseMessageFromFile(in);
-                }
-                break;
-            case 1:
-                AddCommentToNetwork(in);
-                break;
-            case 2:
-                AddCommentToNode(in);
-                break;
-            case 3:
-                ParseAttributeDefFromFile(in);
-                break;
-            case 4:
-                AddBA_DEF_REL(in);
-                break;
-            case 5:
-                AddBA_DEF_DEF_REL(in);
-                break;
-            case 6:
-                AddBA_DEF_DEF(in);
-                break;
-            case 7:
-                ParseAttributeFromFile(in);
-                break;
-            case 8:
-                AddBA_REL(in);
-                break;
-            case 9:
-                AddCommentToMessage(in);
-                break;
-            case 10:
-                AddCommentToSignal(in);
-                break;
-            case 11:
-                ChangeMessageTransmitters(in);
-                break;
-            case 12:
-                ParseValueTableFromFile(in);
-                break;
-            case 13:
-                ChangeSignalValueType(in);
-                break;
-            default:
-                ParseNodesFromFile(in);
-                break;
+                case 0:
+                    // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and
+                    // "BA_DEF_ BO_" never start one, wherever comments stand.
+                    if (in.line_start_before(detail::KeywordAutomaton::kKeywords[0].size())) {
+                        ParseMessageFromFile(in);
+                    }
+                    break;
+                case 1:
+                    AddCommentToNetwork(in);
+                    break;
+                case 2:
+                    AddCommentToNode(in);
+                    break;
+                case 3:
+                    ParseAttributeDefFromFile(in);
+                    break;
+                case 4:
+                    AddBA_DEF_REL(in);
+                    break;
+                case 5:
+                    AddBA_DEF_DEF_REL(in);
+                    break;
+                case 6:
+                    AddBA_DEF_DEF(in);
+                    break;
+                case 7:
+                    ParseAttributeFromFile(in);
+                    break;
+                case 8:
+                    AddBA_REL(in);
+                    break;
+                case 9:
+                    AddCommentToMessage(in);
+                    break;
+                case 10:
+                    AddCommentToSignal(in);
+                    break;
+                case 11:
+                    ChangeMessageTransmitters(in);
+                    break;
+                case 12:
+                    ParseValueTableFromFile(in);
+                    break;
+                case 13:
+                    ChangeSignalValueType(in);
+                    break;
+                default:
+                    ParseNodesFromFile(in);
+                    break;
             }
         }
     }
@@ -234,7 +234,8 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 // The Find helpers answer with references into the network's maps (or to an empty pointer), which stay
 // valid while the step runs: a parse never removes entries.
 template <typename Msg, typename Sig>
-const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindDefinition(const std::wstring& name) const
+const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindDefinition(
+    const std::wstring& name) const
 {
     static const std::shared_ptr<Dbc_AttributeDef> kNone;
     // Many statements name the same few attributes: answers are remembered until a definition is added
@@ -436,8 +437,8 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
         const bool multiplexed = (lower >= 3 && lower <= 99) || (upper >= 3 && upper <= 99);
         WideScanner scan(fragment.text);
         if (multiplexed) {
-            scan.word(name) && scan.word(indicator) && scan.int32(start) && scan.literal(L'|') &&
-                scan.int32(length) && scan.word(token);
+            scan.word(name) && scan.word(indicator) && scan.int32(start) && scan.literal(L'|') && scan.int32(length) &&
+                scan.word(token);
         } else {
             scan.word(name) && scan.int32(start) && scan.literal(L'|') && scan.int32(length) && scan.word(token);
         }
@@ -699,17 +700,17 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
     }
     WideScanner scan(fragment.text);
     switch (def->valueKind) {
-    case Dbc_ValueKind::Int:
-        scan.int32(static_cast<Dbc_IntAttributeDef&>(*def).defaultValue);
-        break;
-    case Dbc_ValueKind::Hex:
-        scan.int32(static_cast<Dbc_HexAttributeDef&>(*def).defaultValue);
-        break;
-    case Dbc_ValueKind::Float:
-        scan.real(static_cast<Dbc_FloatAttributeDef&>(*def).defaultValue);
-        break;
-    default:
-        break;
+        case Dbc_ValueKind::Int:
+            scan.int32(static_cast<Dbc_IntAttributeDef&>(*def).defaultValue);
+            break;
+        case Dbc_ValueKind::Hex:
+            scan.int32(static_cast<Dbc_HexAttributeDef&>(*def).defaultValue);
+            break;
+        case Dbc_ValueKind::Float:
+            scan.real(static_cast<Dbc_FloatAttributeDef&>(*def).defaultValue);
+            break;
+        default:
+            break;
     }
 }
 

@@ -43,7 +43,8 @@ struct Fragment {
     /// The text up to its terminator (an embedded null character ends it early, as in a C string).
     std::wstring_view view() const
     {
-        return hasNull ? std::wstring_view(text, std::char_traits<wchar_t>::length(text)) : std::wstring_view(text, fill);
+        return hasNull ? std::wstring_view(text, std::char_traits<wchar_t>::length(text))
+                       : std::wstring_view(text, fill);
     }
     std::wstring str() const { return std::wstring(view()); }
 
@@ -194,7 +195,10 @@ private:
         return q;
     }
 
-    static bool is_keyword_start(unsigned char b) { return b == 'B' || b == 'C' || b == 'S' || b == 'V'; }
+    static bool is_keyword_start(unsigned char b)
+    {
+        return b == 'B' || b == 'C' || b == 'S' || b == 'V';
+    }
 
     // The lead byte is taken; the stream was checked to be valid UTF-8, the bounds check only keeps a
     // misuse from reading past the end.
@@ -256,9 +260,9 @@ public:
     /// The keywords in matching order; a step runs for each keyword completed by a character, in this
     /// order.
     static constexpr std::wstring_view kKeywords[] = {
-        L"BO_ ",     L"CM_ \"",       L"CM_ BU_ ",         L"BA_DEF_ ",    L"BA_DEF_REL_ ",
-        L"BA_DEF_DEF_REL_ ", L"BA_DEF_DEF_ ", L"BA_ ",     L"BA_REL_ ",    L"CM_ BO_ ",
-        L"CM_ SG_ ", L"BO_TX_BU_ ",   L"VAL_ ",            L"SIG_VALTYPE_ ", L"BU_: ",
+        L"BO_ ",         L"CM_ \"",        L"CM_ BU_ ", L"BA_DEF_ ", L"BA_DEF_REL_ ", L"BA_DEF_DEF_REL_ ",
+        L"BA_DEF_DEF_ ", L"BA_ ",          L"BA_REL_ ", L"CM_ BO_ ", L"CM_ SG_ ",     L"BO_TX_BU_ ",
+        L"VAL_ ",        L"SIG_VALTYPE_ ", L"BU_: ",
     };
     static constexpr std::size_t kCount = std::size(kKeywords);
 
@@ -347,8 +351,8 @@ struct TextHash {
 inline bool is_scan_space(wchar_t c)
 {
     // Blank, tab, line feed, vertical tab, form feed and carriage return.
-    constexpr std::uint64_t kSpaces = (1ull << ' ') | (1ull << '\t') | (1ull << '\n') | (1ull << '\v') |
-                                      (1ull << '\f') | (1ull << '\r');
+    constexpr std::uint64_t kSpaces =
+        (1ull << ' ') | (1ull << '\t') | (1ull << '\n') | (1ull << '\v') | (1ull << '\f') | (1ull << '\r');
     return c >= 0 && c <= L' ' && ((kSpaces >> c) & 1u) != 0;
 }
 
