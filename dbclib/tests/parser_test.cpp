@@ -429,6 +429,54 @@ TEST(ParserStatements, StartValues)
     EXPECT_EQ(SignalOf(floats, 2, L"Neg")->initialRawValue, ~RawNumber(1));  // -2
 }
 
+// Statements about signals find them wherever the signals came from: a message's signals split over two
+// BO_ blocks, a signal of an earlier read on the same object, a name the message lacks but another has.
+TEST(ParserStatements, SignalLookupsAcrossBlocksAndReads)
+{
+    Dbc_File file;
+    ASSERT_EQ(file.read_from_bytes("BO_ 1 First: 8 X\n"
+                                   " SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
+                                   "\n"
+                                   "BO_ 2 Other: 8 X\n"
+                                   " SG_ C : 0|8@1+ (1,0) [0|0] \"\" X\n"
+                                   "\n"
+                                   "BO_ 1 Again: 8 X\n"
+                                   " SG_ A : 8|8@1+ (1,0) [0|0] \"\" X\n"
+                                   " SG_ B : 16|8@1+ (1,0) [0|0] \"\" X\n"
+                                   "\n"
+                                   "BA_DEF_ SG_  \"GenSigStartValue\" INT -100 100;\n"
+                                   "CM_ SG_ 1 B \"b\";\n"
+                                   "CM_ SG_ 1 A \"a\";\n"
+                                   "CM_ SG_ 1 C \"not in message 1\";\n"
+                                   "BA_ \"GenSigStartValue\" SG_ 1 B 3;\n"),
+              0);
+    EXPECT_EQ(SignalOf(file, 1, L"A")->comment, L"a");
+    EXPECT_EQ(SignalOf(file, 1, L"A")->startBit, 0u);  // the first A keeps its place
+    EXPECT_EQ(SignalOf(file, 1, L"B")->comment, L"b");
+    EXPECT_EQ(SignalOf(file, 1, L"B")->initialRawValue, RawNumber(3));
+    EXPECT_TRUE(SignalOf(file, 2, L"C")->comment.empty());
+
+    // A second read reaches the signals of the first.
+    ASSERT_EQ(file.read_from_bytes("BO_ 3 Third: 8 X\n"
+                                   " SG_ D : 0|8@1+ (1,0) [0|0] \"\" X\n"
+                                   "\n"
+                                   "CM_ SG_ 2 C \"c\";\n"
+                                   "BA_ \"GenSigStartValue\" SG_ 1 A -2;\n"
+                                   "BA_ \"GenSigStartValue\" SG_ 3 D 4;\n"),
+              0);
+    EXPECT_EQ(SignalOf(file, 2, L"C")->comment, L"c");
+    EXPECT_EQ(SignalOf(file, 1, L"A")->initialRawValue, ~RawNumber(1));
+    EXPECT_EQ(SignalOf(file, 1, L"B")->initialRawValue, RawNumber(3));
+    EXPECT_EQ(SignalOf(file, 3, L"D")->initialRawValue, RawNumber(4));
+
+    // Run on its own, ProcessAttributes goes over every signal.
+    SignalOf(file, 1, L"B")->initialRawValue = 0;
+    SignalOf(file, 3, L"D")->initialRawValue = 0;
+    file.ProcessAttributes();
+    EXPECT_EQ(SignalOf(file, 1, L"B")->initialRawValue, RawNumber(3));
+    EXPECT_EQ(SignalOf(file, 3, L"D")->initialRawValue, RawNumber(4));
+}
+
 TEST(ParserStatements, KeywordMatchingQuirks)
 {
     // "SG_MUL_VAL_ " ends in "VAL_ " and runs the value-table step, which finds nothing to store;

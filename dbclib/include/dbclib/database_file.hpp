@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <dbclib/model.hpp>
@@ -94,30 +96,57 @@ protected:
 
 private:
     void ParseText(DbcTextStream& in);
+    /// Forgets what the lookups of the last parse remembered.
+    void ResetLookups();
     template <std::size_t N>
     void ParseDefinition(DbcTextStream& in, bool relation);
     template <std::size_t N>
     bool ReadValueText(DbcTextStream& in, Fragment<N>& text);
-    const std::shared_ptr<Dbc_AttributeDef>& FindDefinition(const std::wstring& name) const;
+    const std::shared_ptr<Dbc_AttributeDef>& FindDefinition(std::wstring_view name) const;
     const std::shared_ptr<Msg>& FindMessage(std::int32_t id) const;
     const std::shared_ptr<Node>& FindNode(std::wstring_view name) const;
     /// The signal of that name in `message`, or null.
     Sig* FindSignal(const Msg& message, std::wstring_view name) const;
+    /// Makes FindSignal find `signal`, which `message` holds under its name.
+    void IndexSignal(const Msg& message, Sig* signal);
+
+    /// Stores an attribute value of a signal and notes a start value for ProcessAttributes.
+    void StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text);
     /// `text` as a wide string for map lookups, without an allocation each time; valid until the next
     /// call.
     const std::wstring& lookup_key(std::wstring_view text) const;
 
     mutable std::wstring lookupKey_;
     // Lookups remembered during one parse (see FindDefinition and FindNode).
-    mutable std::unordered_map<std::wstring, const std::shared_ptr<Dbc_AttributeDef>*, detail::TextHash>
+    mutable std::unordered_map<std::wstring, const std::shared_ptr<Dbc_AttributeDef>*, detail::TextHash,
+                               std::equal_to<>>
         foundDefinitions_;
+    mutable const std::shared_ptr<Dbc_AttributeDef>* lastDefinition_ = nullptr;
+    mutable std::wstring lastDefinitionName_;
     mutable std::unordered_map<std::wstring_view, const std::shared_ptr<Node>*, detail::TextHash> nodeIndex_;
     // The last message FindMessage found, valid during one parse.
     mutable const std::shared_ptr<Msg>* lastMessage_ = nullptr;
     mutable std::uint32_t lastMessageId_ = 0;
-    // The last signal FindSignal found and its message, valid during one parse.
-    mutable const Msg* lastSignalMessage_ = nullptr;
-    mutable typename std::map<std::wstring, std::shared_ptr<Sig>>::const_iterator lastSignal_;
+    // The signals parsed in this read, message by message in file order, with the hashes of their
+    // names; each message's run of entries (see FindSignal).
+    struct SignalEntry {
+        std::size_t hash = 0;
+        Sig* signal = nullptr;
+    };
+    struct SignalRun {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        bool split = false;  ///< the message's signals came in more than one run
+    };
+    std::vector<SignalEntry> signalEntries_;
+    mutable std::unordered_map<const Msg*, SignalRun> signalRuns_;
+    mutable const Msg* lastRunMessage_ = nullptr;
+    mutable SignalRun* lastRun_ = nullptr;
+    /// The run of signal entries of `message`, or null.
+    SignalRun* FindSignalRun(const Msg& message) const;
+    // The signals given a start value in this read (see ProcessAttributes), with that value.
+    std::vector<std::pair<Sig*, const Dbc_Attribute*>> startValues_;
+    bool startValuesNoted_ = false;
     std::vector<const std::shared_ptr<Node>*> receiverScratch_;
 };
 

@@ -42,13 +42,13 @@ inline bool contains(std::wstring_view text, std::wstring_view part)
 
 /// Stores a value text under the definition's name unless the item has a value of that name already:
 /// Int, Hex and Enum as "%d" (an Enum value is an index), Float as "%lf" kept in single precision,
-/// String as the text itself.
-inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<Dbc_AttributeDef>& def,
-                            const wchar_t* text)
+/// String as the text itself. Returns the value stored, or null.
+inline const Dbc_Attribute* store_attribute(Dbc_AttributesForItem& item,
+                                            const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text)
 {
     const auto at = item.attributes.lower_bound(def->name);
     if (at != item.attributes.end() && at->first == def->name) {
-        return;
+        return nullptr;
     }
     std::shared_ptr<Dbc_Attribute> value;
     switch (def->valueKind) {
@@ -75,10 +75,15 @@ inline void store_attribute(Dbc_AttributesForItem& item, const std::shared_ptr<D
             value = std::make_shared<Dbc_AttributeSpec<std::wstring>>(def, std::wstring(text));
             break;
     }
-    if (value) {
-        item.attributes.emplace_hint(at, def->name, std::move(value));
+    if (!value) {
+        return nullptr;
     }
+    const Dbc_Attribute* stored = value.get();
+    item.attributes.emplace_hint(at, def->name, std::move(value));
+    return stored;
 }
+
+inline constexpr std::wstring_view kStartValueAttribute = L"GenSigStartValue";
 
 /// The quoted name that follows a keyword: the text up to the opening quote is skipped, the text up to
 /// the closing quote converted with "%ls" (so a name ends at its first blank).
@@ -121,14 +126,13 @@ int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, con
     }
     network->name = detail::network_name_from_path(path);
     DbcTextStream in = detail::open_text(bytes, locale);
+    struct Reset {
+        Template_Database_File& file;
+        ~Reset() { file.ResetLookups(); }
+    } reset{*this};
     ParseText(in);
     // The file's text is not needed once the model is built.
     bytes = {};
-    foundDefinitions_.clear();
-    lastMessage_ = nullptr;
-    lastSignalMessage_ = nullptr;
-    nodeIndex_.clear();
-    receiverScratch_.clear();
     ProcessAttributes();
     return 0;
 }
@@ -139,13 +143,12 @@ int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, co
     detail::TextBuffer copy{std::make_unique_for_overwrite<char[]>(bytes.size()), bytes.size()};
     std::char_traits<char>::copy(copy.data.get(), bytes.data(), bytes.size());
     DbcTextStream in = detail::open_text(copy, locale);
+    struct Reset {
+        Template_Database_File& file;
+        ~Reset() { file.ResetLookups(); }
+    } reset{*this};
     ParseText(in);
     copy = {};
-    foundDefinitions_.clear();
-    lastMessage_ = nullptr;
-    lastSignalMessage_ = nullptr;
-    nodeIndex_.clear();
-    receiverScratch_.clear();
     ProcessAttributes();
     return 0;
 }
@@ -156,11 +159,8 @@ int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, co
 template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 {
-    foundDefinitions_.clear();
-    lastMessage_ = nullptr;
-    lastSignalMessage_ = nullptr;
-    nodeIndex_.clear();
-    receiverScratch_.clear();
+    ResetLookups();
+    startValuesNoted_ = true;
     const auto& automaton = detail::KeywordAutomaton::instance();
     std::uint16_t state = 0;
     wchar_t c = 0;
@@ -234,22 +234,47 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 // The Find helpers answer with references into the network's maps (or to an empty pointer), which stay
 // valid while the step runs: a parse never removes entries.
 template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ResetLookups()
+{
+    foundDefinitions_.clear();
+    lastDefinition_ = nullptr;
+    lastMessage_ = nullptr;
+    nodeIndex_.clear();
+    // Assigning empty vectors (not "{}", which keeps the capacity) gives the memory back.
+    signalEntries_ = std::vector<SignalEntry>();
+    decltype(signalRuns_)().swap(signalRuns_);
+    lastRunMessage_ = nullptr;
+    lastRun_ = nullptr;
+    startValues_ = std::vector<std::pair<Sig*, const Dbc_Attribute*>>();
+    startValuesNoted_ = false;
+    receiverScratch_.clear();
+}
+
+template <typename Msg, typename Sig>
 const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindDefinition(
-    const std::wstring& name) const
+    std::wstring_view name) const
 {
     static const std::shared_ptr<Dbc_AttributeDef> kNone;
-    // Many statements name the same few attributes: answers are remembered until a definition is added
-    // (the parse is the only writer of the tables while it runs).
+    // Many statements name the same few attributes, often one after another: answers are remembered
+    // until a definition is added (the parse is the only writer of the tables while it runs).
+    if (lastDefinition_ != nullptr && lastDefinitionName_ == name) {
+        return *lastDefinition_;
+    }
     const auto known = foundDefinitions_.find(name);
     if (known != foundDefinitions_.end()) {
+        lastDefinition_ = known->second;
+        lastDefinitionName_.assign(name);
         return *known->second;
     }
+    const std::wstring& key = lookup_key(name);
     for (const auto* table : {&network->networkDefinitions, &network->nodeDefinitions, &network->messageDefinitions,
                               &network->signalDefinitions}) {
         if (*table) {
-            const auto it = (*table)->find(name);
+            const auto it = (*table)->find(key);
             if (it != (*table)->end()) {
-                foundDefinitions_.emplace(name, &it->second);
+                foundDefinitions_.emplace(key, &it->second);
+                lastDefinition_ = &it->second;
+                lastDefinitionName_.assign(name);
                 return it->second;
             }
         }
@@ -283,27 +308,64 @@ const std::shared_ptr<Msg>& Template_Database_File<Msg, Sig>::FindMessage(std::i
 }
 
 template <typename Msg, typename Sig>
+auto Template_Database_File<Msg, Sig>::FindSignalRun(const Msg& message) const -> SignalRun*
+{
+    if (lastRunMessage_ != &message) {
+        const auto it = signalRuns_.find(&message);
+        lastRunMessage_ = &message;
+        lastRun_ = it == signalRuns_.end() ? nullptr : &it->second;
+    }
+    return lastRun_;
+}
+
+template <typename Msg, typename Sig>
 Sig* Template_Database_File<Msg, Sig>::FindSignal(const Msg& message, std::wstring_view name) const
 {
-    // Statements about signals mostly follow the signals' order within a message: try the signal found
-    // last and the one after it before searching (map iterators stay valid, a parse never erases).
-    if (lastSignalMessage_ == &message) {
-        if (lastSignal_->first == name) {
-            return lastSignal_->second.get();
+    // The signals a message got in this read stand together in the entries; the message's map holds
+    // them too, and also those of an earlier read.
+    const SignalRun* run = FindSignalRun(message);
+    if (run != nullptr && !run->split) {
+        const std::size_t hash = detail::TextHash{}(name);
+        for (std::size_t i = run->begin; i != run->end; ++i) {
+            const SignalEntry& entry = signalEntries_[i];
+            if (entry.hash == hash && entry.signal->name == name) {
+                return entry.signal;
+            }
         }
-        const auto next = std::next(lastSignal_);
-        if (next != message.signals.end() && next->first == name) {
-            lastSignal_ = next;
-            return next->second.get();
+        if (run->end - run->begin == message.signals.size()) {
+            return nullptr;
         }
     }
     const auto it = message.signals.find(lookup_key(name));
-    if (it == message.signals.end()) {
-        return nullptr;
+    return it == message.signals.end() ? nullptr : it->second.get();
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::IndexSignal(const Msg& message, Sig* signal)
+{
+    SignalRun* run = FindSignalRun(message);
+    if (run == nullptr) {
+        run = &signalRuns_.try_emplace(&message, SignalRun{signalEntries_.size(), signalEntries_.size()}).first->second;
+        lastRunMessage_ = &message;
+        lastRun_ = run;
     }
-    lastSignalMessage_ = &message;
-    lastSignal_ = it;
-    return it->second.get();
+    if (run->end != signalEntries_.size()) {
+        // A second BO_ of the message after other messages: FindSignal then searches the map.
+        run->split = true;
+        return;
+    }
+    signalEntries_.push_back(SignalEntry{detail::TextHash{}(signal->name), signal});
+    ++run->end;
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def,
+                                                            const wchar_t* text)
+{
+    const Dbc_Attribute* stored = detail::store_attribute(signal, def, text);
+    if (stored != nullptr && startValuesNoted_ && def->name == detail::kStartValueAttribute) {
+        startValues_.emplace_back(&signal, stored);
+    }
 }
 
 template <typename Msg, typename Sig>
@@ -425,13 +487,13 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
         constexpr std::size_t kNone = std::wstring_view::npos;
         std::size_t lower = kNone;
         std::size_t upper = kNone;
-        for (std::size_t i = 1; i + 1 < text.size() && i <= 99 && (lower == kNone || upper == kNone); ++i) {
-            if (text[i] == L' ') {
-                if (text[i + 1] == L'm' && lower == kNone) {
-                    lower = i;
-                } else if (text[i + 1] == L'M' && upper == kNone) {
-                    upper = i;
-                }
+        for (std::size_t i = text.find(L' ', 1);
+             i != kNone && i + 1 < text.size() && i <= 99 && (lower == kNone || upper == kNone);
+             i = text.find(L' ', i + 1)) {
+            if (text[i + 1] == L'm' && lower == kNone) {
+                lower = i;
+            } else if (text[i + 1] == L'M' && upper == kNone) {
+                upper = i;
             }
         }
         const bool multiplexed = (lower >= 3 && lower <= 99) || (upper >= 3 && upper <= 99);
@@ -506,7 +568,10 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
                                         numbers[2], numbers[3], unit.str(), std::move(receivers), net);
     // Writers list signals mostly in name order: the hints make those inserts cheap and change nothing
     // otherwise (equal names still go after the ones already there).
-    message->signals.emplace_hint(message->signals.end(), signal->name, signal);
+    const auto added = message->signals.emplace_hint(message->signals.end(), signal->name, signal);
+    if (added->second == signal) {
+        IndexSignal(*message, signal.get());
+    }
     net->signals.emplace_hint(net->signals.end(), signal->name, signal);
 
     const std::wstring_view mux = indicator.view();
@@ -666,7 +731,7 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
-    const auto& def = FindDefinition(lookup_key(name.view()));
+    const auto& def = FindDefinition(name.view());
     if (!def) {
         return;
     }
@@ -754,7 +819,7 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
-    const auto& def = FindDefinition(lookup_key(name.view()));
+    const auto& def = FindDefinition(name.view());
     if (!def) {
         return;  // the rest of the statement is left to the keyword loop
     }
@@ -835,7 +900,11 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         if (signal == nullptr) {
             return;
         }
-        target = signal;
+        if (!ReadValueText(in, fragment)) {
+            return;
+        }
+        StoreSignalAttribute(*signal, def, fragment.text);
+        return;
     } else {
         // Anything else is a network value written without quotes.
         store_attribute(*network, def, fragment.text);
@@ -1163,30 +1232,40 @@ int Template_Database_File<Msg, Sig>::ChangeSignalValueType(DbcTextStream& in)
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::ProcessAttributes()
 {
-    static const std::wstring kStartValue = L"GenSigStartValue";
-    for (const auto& [signalName, signal] : network->signals) {
-        const auto it = signal->attributes.find(kStartValue);
-        if (it == signal->attributes.end() || !it->second) {
-            continue;
-        }
-        // An integer value; a value defined as FLOAT is rounded toward zero.
+    // An integer value; a value defined as FLOAT is rounded toward zero.
+    const auto apply = [](Sig& signal, const Dbc_Attribute* value) {
         bool negative = false;
         RawNumber magnitude = 0;
-        if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(it->second.get())) {
+        if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(value)) {
             negative = i->value < 0;
             magnitude = static_cast<std::uint32_t>(negative ? 0u - static_cast<std::uint32_t>(i->value)
                                                             : static_cast<std::uint32_t>(i->value));
-        } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(it->second.get())) {
+        } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(value)) {
             if (!std::isfinite(f->value)) {
-                continue;
+                return;
             }
             const double whole = std::trunc(static_cast<double>(f->value));
             negative = whole < 0.0;
             magnitude = RawNumber(std::fabs(whole));
         } else {
-            continue;
+            return;
         }
-        signal->initialRawValue = negative ? RawNumber(~magnitude + 1) : magnitude;
+        signal.initialRawValue = negative ? RawNumber(~magnitude + 1) : magnitude;
+    };
+    if (startValuesNoted_) {
+        // Right after a read only the signals that got a start value in it can change: a value, once
+        // stored, is never replaced.
+        for (const auto& [signal, value] : startValues_) {
+            apply(*signal, value);
+        }
+    } else {
+        static const std::wstring kStartValue(detail::kStartValueAttribute);
+        for (const auto& [signalName, signal] : network->signals) {
+            const auto it = signal->attributes.find(kStartValue);
+            if (it != signal->attributes.end() && it->second) {
+                apply(*signal, it->second.get());
+            }
+        }
     }
     const auto name = network->attributes.find(L"DBName");
     if (name != network->attributes.end()) {

@@ -336,6 +336,8 @@ KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
 /// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
 /// they hold few entries (the library's string hash makes small tables compare every key instead).
 struct TextHash {
+    using is_transparent = void;
+
     std::size_t operator()(std::wstring_view text) const noexcept
     {
         // FNV-1a over the characters: the names are short, so this beats a byte-wise hash.
