@@ -123,7 +123,15 @@ private:
         foundDefinitions_;
     mutable const std::shared_ptr<Dbc_AttributeDef>* lastDefinition_ = nullptr;
     mutable std::wstring lastDefinitionName_;
-    mutable std::unordered_map<std::wstring_view, const std::shared_ptr<Node>*, detail::TextHash> nodeIndex_;
+    // The nodes by name: an open-addressing table, a power of two in size and at most half full, over the
+    // network's node map (which only the parse changes while it runs); rebuilt when the map has grown.
+    struct NodeSlot {
+        std::size_t hash = 0;
+        std::wstring_view name;
+        const std::shared_ptr<Node>* node = nullptr;
+    };
+    mutable std::vector<NodeSlot> nodeSlots_;
+    mutable std::size_t nodeSlotsIndexed_ = 0;
     // The last message FindMessage found, valid during one parse.
     mutable const std::shared_ptr<Msg>* lastMessage_ = nullptr;
     mutable std::uint32_t lastMessageId_ = 0;
@@ -137,6 +145,7 @@ private:
         std::size_t begin = 0;
         std::size_t end = 0;
         bool split = false;  ///< the message's signals came in more than one run
+        std::size_t next = 0;  ///< where the next search starts: after the entry found last
     };
     std::vector<SignalEntry> signalEntries_;
     mutable std::unordered_map<const Msg*, SignalRun> signalRuns_;

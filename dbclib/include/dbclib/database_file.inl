@@ -239,7 +239,8 @@ void Template_Database_File<Msg, Sig>::ResetLookups()
     foundDefinitions_.clear();
     lastDefinition_ = nullptr;
     lastMessage_ = nullptr;
-    nodeIndex_.clear();
+    nodeSlots_ = std::vector<NodeSlot>();
+    nodeSlotsIndexed_ = 0;
     // Assigning empty vectors (not "{}", which keeps the capacity) gives the memory back.
     signalEntries_ = std::vector<SignalEntry>();
     decltype(signalRuns_)().swap(signalRuns_);
@@ -323,12 +324,24 @@ Sig* Template_Database_File<Msg, Sig>::FindSignal(const Msg& message, std::wstri
 {
     // The signals a message got in this read stand together in the entries; the message's map holds
     // them too, and also those of an earlier read.
-    const SignalRun* run = FindSignalRun(message);
-    if (run != nullptr && !run->split) {
+    SignalRun* run = FindSignalRun(message);
+    if (run != nullptr && !run->split && run->begin != run->end) {
+        // Statements about signals mostly take them in order: the search starts after the entry found
+        // last and goes round the run once.
         const std::size_t hash = detail::TextHash{}(name);
-        for (std::size_t i = run->begin; i != run->end; ++i) {
+        std::size_t i = run->next;
+        for (std::size_t n = run->end - run->begin; n != 0; --n) {
             const SignalEntry& entry = signalEntries_[i];
+            if (++i == run->end) {
+                i = run->begin;
+            }
             if (entry.hash == hash && entry.signal->name == name) {
+                run->next = i;
+                // Start loading the signal the next statement most likely names.
+                const Sig* next = signalEntries_[i].signal;
+                __builtin_prefetch(next);
+                __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);
+                __builtin_prefetch(next->name.data());
                 return entry.signal;
             }
         }
@@ -345,7 +358,8 @@ void Template_Database_File<Msg, Sig>::IndexSignal(const Msg& message, Sig* sign
 {
     SignalRun* run = FindSignalRun(message);
     if (run == nullptr) {
-        run = &signalRuns_.try_emplace(&message, SignalRun{signalEntries_.size(), signalEntries_.size()}).first->second;
+        const std::size_t begin = signalEntries_.size();
+        run = &signalRuns_.try_emplace(&message, SignalRun{begin, begin, false, begin}).first->second;
         lastRunMessage_ = &message;
         lastRun_ = run;
     }
@@ -372,16 +386,35 @@ template <typename Msg, typename Sig>
 auto Template_Database_File<Msg, Sig>::FindNode(std::wstring_view name) const -> const std::shared_ptr<Node>&
 {
     static const std::shared_ptr<Node> kNone;
-    // Node names are looked up for every receiver: a hash index over the node map, which only the
-    // parse changes while it runs, is rebuilt when the map has grown.
-    if (nodeIndex_.size() != network->nodes.size()) {
-        nodeIndex_.clear();
+    // Node names are looked up for every receiver.
+    const std::size_t count = network->nodes.size();
+    if (count == 0) {
+        return kNone;
+    }
+    if (nodeSlotsIndexed_ != count || nodeSlots_.empty()) {
+        std::size_t size = 16;
+        while (size < count * 2) {
+            size *= 2;
+        }
+        nodeSlots_.assign(size, NodeSlot{});
         for (const auto& [nodeName, node] : network->nodes) {
-            nodeIndex_.emplace(nodeName, &node);
+            const std::size_t hash = detail::TextHash{}(nodeName);
+            std::size_t i = hash & (size - 1);
+            while (nodeSlots_[i].node != nullptr) {
+                i = (i + 1) & (size - 1);
+            }
+            nodeSlots_[i] = NodeSlot{hash, nodeName, &node};
+        }
+        nodeSlotsIndexed_ = count;
+    }
+    const std::size_t hash = detail::TextHash{}(name);
+    const std::size_t mask = nodeSlots_.size() - 1;
+    for (std::size_t i = hash & mask; nodeSlots_[i].node != nullptr; i = (i + 1) & mask) {
+        if (nodeSlots_[i].hash == hash && nodeSlots_[i].name == name) {
+            return *nodeSlots_[i].node;
         }
     }
-    const auto it = nodeIndex_.find(name);
-    return it == nodeIndex_.end() ? kNone : *it->second;
+    return kNone;
 }
 
 template <typename Msg, typename Sig>
