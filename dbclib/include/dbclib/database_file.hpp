@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -135,6 +136,8 @@ private:
     // The last message FindMessage found, valid during one parse.
     mutable const std::shared_ptr<Msg>* lastMessage_ = nullptr;
     mutable std::uint32_t lastMessageId_ = 0;
+    // The messages found or made in this read, by identifier (map entries a parse never removes).
+    mutable detail::FlatIndex<std::uint32_t, const std::shared_ptr<Msg>*> messageIndex_;
     // The signals parsed in this read, message by message in file order, with the hashes of their
     // names; each message's run of entries (see FindSignal).
     struct SignalEntry {
@@ -148,7 +151,8 @@ private:
         std::size_t next = 0;  ///< where the next search starts: after the entry found last
     };
     std::vector<SignalEntry> signalEntries_;
-    mutable std::unordered_map<const Msg*, SignalRun> signalRuns_;
+    std::deque<SignalRun> signalRuns_;  // stays in place as it grows
+    mutable detail::FlatIndex<std::uintptr_t, SignalRun*> runIndex_;
     mutable const Msg* lastRunMessage_ = nullptr;
     mutable SignalRun* lastRun_ = nullptr;
     /// The run of signal entries of `message`, or null.

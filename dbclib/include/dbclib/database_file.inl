@@ -243,7 +243,9 @@ void Template_Database_File<Msg, Sig>::ResetLookups()
     nodeSlotsIndexed_ = 0;
     // Assigning empty vectors (not "{}", which keeps the capacity) gives the memory back.
     signalEntries_ = std::vector<SignalEntry>();
-    decltype(signalRuns_)().swap(signalRuns_);
+    signalRuns_ = std::deque<SignalRun>();
+    runIndex_.release();
+    messageIndex_.release();
     lastRunMessage_ = nullptr;
     lastRun_ = nullptr;
     startValues_ = std::vector<std::pair<Sig*, const Dbc_Attribute*>>();
@@ -299,22 +301,31 @@ const std::shared_ptr<Msg>& Template_Database_File<Msg, Sig>::FindMessage(std::i
     if (lastMessage_ != nullptr && lastMessageId_ == key) {
         return *lastMessage_;
     }
-    const auto it = network->messages.find(key);
-    if (it == network->messages.end()) {
-        return kNone;
+    const std::shared_ptr<Msg>* found = nullptr;
+    if (const std::shared_ptr<Msg>* const* known = messageIndex_.find(key)) {
+        found = *known;
+    } else {
+        // Not seen in this read yet; an identifier that names no message is looked up each time, a
+        // later BO_ may still bring it.
+        const auto it = network->messages.find(key);
+        if (it == network->messages.end()) {
+            return kNone;
+        }
+        found = &it->second;
+        messageIndex_.insert(key, found);
     }
-    lastMessage_ = &it->second;
+    lastMessage_ = found;
     lastMessageId_ = key;
-    return it->second;
+    return *found;
 }
 
 template <typename Msg, typename Sig>
 auto Template_Database_File<Msg, Sig>::FindSignalRun(const Msg& message) const -> SignalRun*
 {
     if (lastRunMessage_ != &message) {
-        const auto it = signalRuns_.find(&message);
+        SignalRun* const* run = runIndex_.find(reinterpret_cast<std::uintptr_t>(&message));
         lastRunMessage_ = &message;
-        lastRun_ = it == signalRuns_.end() ? nullptr : &it->second;
+        lastRun_ = run == nullptr ? nullptr : *run;
     }
     return lastRun_;
 }
@@ -359,7 +370,8 @@ void Template_Database_File<Msg, Sig>::IndexSignal(const Msg& message, Sig* sign
     SignalRun* run = FindSignalRun(message);
     if (run == nullptr) {
         const std::size_t begin = signalEntries_.size();
-        run = &signalRuns_.try_emplace(&message, SignalRun{begin, begin, false, begin}).first->second;
+        run = &signalRuns_.emplace_back(SignalRun{begin, begin, false, begin});
+        runIndex_.insert(reinterpret_cast<std::uintptr_t>(&message), run);
         lastRunMessage_ = &message;
         lastRun_ = run;
     }
@@ -460,6 +472,9 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
                  .first;
     }
     const std::shared_ptr<Msg> message = it->second;
+    if (messageIndex_.find(key) == nullptr) {
+        messageIndex_.insert(key, &it->second);
+    }
     if (node) {
         node->txMessages.emplace(key, Template_TxMessage<Msg>(message, net->nodeMessageDefinitions));
     }

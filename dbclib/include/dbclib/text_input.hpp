@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <dbclib/export.hpp>
 
@@ -327,7 +328,9 @@ inline const wchar_t* parse_plain_decimal(const wchar_t* text, double& value)
     if (digits == 0 || *p == L'e' || *p == L'E' || *p == L'x' || *p == L'X') {
         return nullptr;
     }
-    const double magnitude = static_cast<double>(mantissa) / kPowers[fraction];
+    // Whole numbers, the most common ones, need no division.
+    const double magnitude =
+        fraction == 0 ? static_cast<double>(mantissa) : static_cast<double>(mantissa) / kPowers[fraction];
     value = negative ? -magnitude : magnitude;
     return p;
 }
@@ -348,6 +351,72 @@ struct TextHash {
         return static_cast<std::size_t>(hash);
     }
     std::size_t operator()(const std::wstring& text) const noexcept { return (*this)(std::wstring_view(text)); }
+};
+
+/// A map from integer keys (identifiers, addresses) to small values for the parser's lookups: open
+/// addressing in a table a power of two in size and at most half full. Growing moves the values.
+template <typename Key, typename Value>
+class FlatIndex {
+public:
+    Value* find(Key key)
+    {
+        if (slots_.empty()) {
+            return nullptr;
+        }
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = slot_of(key) & mask; slots_[i].used; i = (i + 1) & mask) {
+            if (slots_[i].key == key) {
+                return &slots_[i].value;
+            }
+        }
+        return nullptr;
+    }
+    /// Adds `key`, which must be absent.
+    void insert(Key key, Value value)
+    {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
+            old.swap(slots_);
+            count_ = 0;
+            for (const Slot& slot : old) {
+                if (slot.used) {
+                    place(slot.key, slot.value);
+                }
+            }
+        }
+        place(key, std::move(value));
+    }
+    void release()
+    {
+        std::vector<Slot>().swap(slots_);
+        count_ = 0;
+    }
+
+private:
+    struct Slot {
+        Key key{};
+        Value value{};
+        bool used = false;
+    };
+    static std::size_t slot_of(Key key)
+    {
+        // Fibonacci hashing; the high half of the product carries every key bit.
+        const std::uint64_t product = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(product ^ (product >> 32));
+    }
+    void place(Key key, Value value)
+    {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = slot_of(key) & mask;
+        while (slots_[i].used) {
+            i = (i + 1) & mask;
+        }
+        slots_[i] = Slot{key, std::move(value), true};
+        ++count_;
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
 };
 
 inline bool is_scan_space(wchar_t c)
