@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -180,6 +181,48 @@ TEST(ParserMessages, SignalLines)
     EXPECT_EQ(tabbed->unit, L"km");                                           // a unit ends at its first blank
     EXPECT_EQ(Names(tabbed->receivers), std::vector<std::wstring>{L"Node"});  // "Other" is no node
     EXPECT_TRUE(file.network->nodes.at(L"Node")->rxSignals.empty());
+}
+
+// A plain signal line is read in one piece; a line with a character to decode is read fragment by
+// fragment. Both must give the same signal: each case is parsed as it stands and with a non-ASCII
+// receiver name (no node) after it, which sends the same line down the piecewise reading.
+TEST(ParserMessages, SignalLinesReadWholeOrPiecewiseAgree)
+{
+    const std::string lines[] = {
+        "A : 0|8@1+ (1,0) [0|255] \"km/h\" X",
+        "A M : 0|8@0- (0.5,-40) [ -40 | 87.5 ] \" deg C \" X,Y",
+        "A : 0|8@1+ (1e3,0x10) [inf|-2.5E2] \"u\" Y",
+        "A : 0|8@1+ (,) [|] \"\" X",
+        "A : 0|8@1+ (1.2345678901234567,+1.) [-.5|1] \"\" X",
+        "A : 0|8@1+ (1,0) [0|1] \"a|b\" X Y",
+        "A : 0|8@1+ (1,0) [0|1] \"\"",
+        "A : 0|8@1+ (1,0 [0|1] \"\" X",
+        "A : 0|8@1+ (1,0) [0|1] \"%\" X,,Y,",
+        "A : 0|8@1+ (1,0) [0|1] \"unclosed X",
+    };
+    const auto describe = [](const Dbc_File& file) {
+        std::wostringstream out;
+        for (const auto& [name, signal] : file.network->signals) {
+            out << name << L' ' << signal->startBit << L' ' << signal->bitLength << L' '
+                << static_cast<int>(signal->valueType) << L' ' << static_cast<int>(signal->byteOrder) << L' '
+                << signal->factor << L' ' << signal->offset << L' ' << signal->minimum << L' ' << signal->maximum
+                << L" [" << signal->unit << L"]";
+            for (const auto& receiver : Names(signal->receivers)) {
+                out << L' ' << receiver;
+            }
+            out << L'\n';
+        }
+        return out.str();
+    };
+    for (const auto& line : lines) {
+        SCOPED_TRACE(line);
+        const std::string head = "BU_: X Y\nBO_ 1 M: 8 X\n SG_ ";
+        const std::string tail = "\n SG_ B : 8|8@1+ (2,0) [0|0] \"\" Y\n\n";
+        const auto whole = Parse(head + line + tail);
+        const auto piecewise = Parse(head + line + " \xC4" + tail);
+        EXPECT_EQ(describe(whole), describe(piecewise));
+        EXPECT_TRUE(SignalOf(whole, 1, L"A"));
+    }
 }
 
 TEST(ParserMessages, MultiplexFormNeedsNamesOfTwoCharacters)

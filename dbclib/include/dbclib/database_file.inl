@@ -115,6 +115,64 @@ bool read_quoted_text(DbcTextStream& in, Fragment<N>& text)
     return in.read_until(text, L'"');
 }
 
+/// The rest of a signal line after its "(": factor, offset, minimum and maximum, the unit's text up to
+/// its first blank and the receiver list, all taken at once from a plain line (see
+/// DbcTextStream::plain_line) shorter than a fragment that holds every delimiter in order. The results
+/// are those of reading the line fragment by fragment. Reads nothing and returns false for any other
+/// line, or when a number is not a plain decimal.
+template <std::size_t N>
+bool read_signal_tail(DbcTextStream& in, double (&numbers)[4], Fragment<N>& unit, Fragment<N>& receivers)
+{
+    std::string_view line;
+    if (!in.plain_line(line) || line.size() >= N - 1) {
+        return false;
+    }
+    constexpr char kDelimiters[] = {',', ')', '[', '|', ']', '"', '"'};
+    std::size_t at[std::size(kDelimiters)] = {};
+    for (std::size_t k = 0, from = 0; k < std::size(kDelimiters); ++k) {
+        at[k] = line.find(kDelimiters[k], from);
+        if (at[k] == std::string_view::npos) {
+            return false;
+        }
+        from = at[k] + 1;
+    }
+    // The factor stands before ",", the offset before ")", the minimum between "[" and "|", the maximum
+    // before "]". Each ends at its delimiter, which is neither blank nor part of a number.
+    const std::size_t begins[4] = {0, at[0] + 1, at[2] + 1, at[3] + 1};
+    double values[4] = {};
+    for (std::size_t n = 0; n < 4; ++n) {
+        const char* text = line.data() + begins[n];
+        while (is_scan_space(*text)) {
+            ++text;
+        }
+        if (parse_plain_decimal(text, values[n]) == nullptr) {
+            return false;
+        }
+    }
+    const auto widen = [](const char* from, const char* to, auto& out) {
+        out.fill = static_cast<std::size_t>(to - from);
+        out.hasNull = false;
+        for (std::size_t i = 0; i != out.fill; ++i) {
+            out.text[i] = static_cast<wchar_t>(static_cast<unsigned char>(from[i]));
+        }
+        out.terminate();
+    };
+    const char* unitStart = line.data() + at[5] + 1;
+    const char* const unitEnd = line.data() + at[6];
+    while (unitStart != unitEnd && is_scan_space(*unitStart)) {
+        ++unitStart;
+    }
+    const char* wordEnd = unitStart;
+    while (wordEnd != unitEnd && !is_scan_space(*wordEnd)) {
+        ++wordEnd;
+    }
+    widen(unitStart, wordEnd, unit);
+    widen(line.data() + at[6] + 1, line.data() + line.size(), receivers);
+    std::copy(std::begin(values), std::end(values), std::begin(numbers));
+    in.skip_line(line.size());
+    return true;
+}
+
 }  // namespace detail
 
 template <typename Msg, typename Sig>
@@ -558,30 +616,33 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     const ValueType type = token.text[2] == L'-' ? ValueType::Signed : ValueType::Unsigned;
 
     double numbers[4] = {};  // factor, offset, minimum, maximum
-    const wchar_t delimiters[] = {L',', L')', L'[', L'|', L']'};
-    const int codes[] = {-3, -4, -5, -6, -7};
-    for (std::size_t i = 0, n = 0; i < std::size(delimiters); ++i) {
-        fragment.clear();
-        if (!in.read_until(fragment, delimiters[i])) {
-            return codes[i];
-        }
-        if (delimiters[i] != L'[') {  // the text before "[" is discarded
-            WideScanner(fragment.text).real(numbers[n++]);
-        }
-    }
-    fragment.clear();
-    if (!in.read_until(fragment, L'"')) {
-        return -8;
-    }
-    fragment.clear();
-    if (!in.read_until(fragment, L'"')) {
-        return -9;
-    }
     Fragment<kStatementFragment> unit;
     unit.clear();
-    WideScanner(fragment.text).word(unit);  // a unit ends at its first blank
-    fragment.clear();
-    in.read_until(fragment, L'\n');  // the end of the stream also ends the receiver list
+    // `fragment` ends up holding the receiver list.
+    if (!read_signal_tail(in, numbers, unit, fragment)) {
+        const wchar_t delimiters[] = {L',', L')', L'[', L'|', L']'};
+        const int codes[] = {-3, -4, -5, -6, -7};
+        for (std::size_t i = 0, n = 0; i < std::size(delimiters); ++i) {
+            fragment.clear();
+            if (!in.read_until(fragment, delimiters[i])) {
+                return codes[i];
+            }
+            if (delimiters[i] != L'[') {  // the text before "[" is discarded
+                WideScanner(fragment.text).real(numbers[n++]);
+            }
+        }
+        fragment.clear();
+        if (!in.read_until(fragment, L'"')) {
+            return -8;
+        }
+        fragment.clear();
+        if (!in.read_until(fragment, L'"')) {
+            return -9;
+        }
+        WideScanner(fragment.text).word(unit);  // a unit ends at its first blank
+        fragment.clear();
+        in.read_until(fragment, L'\n');  // the end of the stream also ends the receiver list
+    }
 
     const auto& net = network;
     // Receivers are separated by commas (some writers use blanks); names of unknown nodes are dropped.

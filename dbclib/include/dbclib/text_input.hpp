@@ -160,6 +160,28 @@ public:
 
     bool at_end() const { return p_ == end_; }
 
+    /// The bytes from the read position to the next line feed (not included) or the end of the stream,
+    /// when all of them are plain ASCII without carriage returns and null characters: read through
+    /// read_char they would give exactly these characters. False otherwise.
+    bool plain_line(std::string_view& line) const
+    {
+        const unsigned char* stop = plain_run_end(L'\n');
+        if (stop != end_ && *stop != '\n') {
+            return false;
+        }
+        line = std::string_view(reinterpret_cast<const char*>(p_), static_cast<std::size_t>(stop - p_));
+        return true;
+    }
+
+    /// Passes over `count` bytes of a plain line (see plain_line) and the line feed after them, if any.
+    void skip_line(std::size_t count)
+    {
+        p_ += count;
+        if (p_ != end_) {
+            ++p_;
+        }
+    }
+
 private:
     // The end of the run of bytes from the read position that are ASCII, not a carriage return and not
     // `delimiter`.
@@ -299,33 +321,34 @@ KQ_DBCLIB_API const wchar_t* parse_double(const wchar_t* text, double& value);
 /// The common case of parse_double inline: plain decimals without an exponent and with at most 15
 /// digits convert exactly this way (the digits and the power of ten are exact doubles, and one division
 /// rounds correctly). Null when the text needs the general conversion.
-inline const wchar_t* parse_plain_decimal(const wchar_t* text, double& value)
+template <typename Char>
+const Char* parse_plain_decimal(const Char* text, double& value)
 {
     static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const wchar_t* p = text;
-    const bool negative = *p == L'-';
-    if (*p == L'-' || *p == L'+') {
+    const Char* p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
         ++p;
     }
     std::uint64_t mantissa = 0;
     int digits = 0;
     int fraction = 0;
-    for (; *p >= L'0' && *p <= L'9'; ++p, ++digits) {
+    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
         if (digits == 15) {
             return nullptr;
         }
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     }
-    if (*p == L'.') {
-        for (++p; *p >= L'0' && *p <= L'9'; ++p, ++digits, ++fraction) {
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9'; ++p, ++digits, ++fraction) {
             if (digits == 15) {
                 return nullptr;
             }
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - L'0');
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
         }
     }
-    if (digits == 0 || *p == L'e' || *p == L'E' || *p == L'x' || *p == L'X') {
+    if (digits == 0 || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X') {
         return nullptr;
     }
     // Whole numbers, the most common ones, need no division.
