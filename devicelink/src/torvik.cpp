@@ -247,6 +247,33 @@ std::int32_t Torvik::ParseMessage(const std::vector<std::uint8_t>& frame, RecvMe
     return result;
 }
 
+std::int32_t Torvik::FailedReply(std::uint8_t id)
+{
+    switch (id) {
+        case kCommandFailed:
+            Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n");
+            break;
+        case kPacketError:
+            Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n");
+            break;
+        case kSlipProtoError:
+            Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n");
+            break;
+        default:
+            Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", id);
+            break;
+    }
+    return -4;
+}
+
+std::int32_t Torvik::NoAnswer(bool quiet)
+{
+    if (!quiet) {
+        Printf_err("Torvik::GetResponse: No valid answer for specified message.\n");
+    }
+    return -4;
+}
+
 std::int32_t Torvik::GetResponse(bool quiet)
 {
     if (running_) {
@@ -269,10 +296,7 @@ std::int32_t Torvik::GetResponse(bool quiet)
         port_.SlipReceive(frame, m_kBufferSize, 0);
         const std::int32_t parsed = ParseMessage(frame, record, quiet);
         if (parsed == -4 || (parsed != 0 && clock_->NowMs() >= deadline)) {
-            if (!quiet) {
-                Printf_err("Torvik::GetResponse: No valid answer for specified message.\n");
-            }
-            return -4;
+            return NoAnswer(quiet);
         }
         if (parsed == 0) {
             if (record.id == kHwError) {
@@ -284,26 +308,13 @@ std::int32_t Torvik::GetResponse(bool quiet)
                 switch (record.id) {
                     case kOk:
                         return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
-                    case kCommandFailed:
-                        Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n");
-                        return -4;
-                    case kPacketError:
-                        Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n");
-                        return -4;
-                    case kSlipProtoError:
-                        Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n");
-                        return -4;
                     default:
-                        Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id);
-                        return -4;
+                        return FailedReply(record.id);
                 }
             }
         }
         if (clock_->NowMs() >= deadline) {
-            if (!quiet) {
-                Printf_err("Torvik::GetResponse: No valid answer for specified message.\n");
-            }
-            return -4;
+            return NoAnswer(quiet);
         }
     }
 }
@@ -330,10 +341,7 @@ std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet
         port_.SlipReceive(frame, m_kBufferSize, quiet ? 1 : 0);
         const std::int32_t parsed = ParseMessage(frame, record, quiet);
         if (parsed == -4) {
-            if (!quiet) {
-                Printf_err("Torvik::GetResponse: No valid answer for specified message.\n");
-            }
-            return -4;
+            return NoAnswer(quiet);
         }
         if (parsed == 0) {
             if (record.id == kHwError) {
@@ -354,26 +362,13 @@ std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet
                                        static_cast<int>(record.payload.size()));
                         }
                         return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
-                    case kCommandFailed:
-                        Printf_err("TorvikAPI::GetResponse: COMMAND_FAILED!\n");
-                        return -4;
-                    case kPacketError:
-                        Printf_err("TorvikAPI::GetResponse: PACKET_ERROR!\n");
-                        return -4;
-                    case kSlipProtoError:
-                        Printf_err("TorvikAPI::GetResponse: SLIP_PROTO_ERROR!\n");
-                        return -4;
                     default:
-                        Printf_err("TorvikAPI::GetResponse: Unknown response ID: 0x%2.2X!\n", record.id);
-                        return -4;
+                        return FailedReply(record.id);
                 }
             }
         }
         if (clock_->NowMs() >= deadline) {
-            if (!quiet) {
-                Printf_err("Torvik::GetResponse: No valid answer for specified message.\n");
-            }
-            return -4;
+            return NoAnswer(quiet);
         }
     }
 }

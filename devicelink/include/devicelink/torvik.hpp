@@ -218,6 +218,11 @@ private:
     void ReceiverThread() noexcept;
     void ClearBookkeeping();
     std::int32_t Await(bool quiet);
+    /// Reports a reply that is neither an answer nor an acknowledgement (a failure or an unknown
+    /// identifier): -4.
+    std::int32_t FailedReply(std::uint8_t id);
+    /// Reports that no valid answer came (unless `quiet`): -4.
+    std::int32_t NoAnswer(bool quiet);
     std::int32_t Probe();
     std::int32_t SendAndAwait(std::uint8_t command, const std::vector<std::uint8_t>& payload);
     std::int32_t SendHandlerAndAwait(std::uint8_t command, std::uint16_t handler,
