@@ -384,6 +384,62 @@ TEST(ParserStatements, AttributeValues)
     EXPECT_TRUE(net.nodes.at(L"Other")->rxSignals.empty());
 }
 
+// A signal's attribute statement on a plain line is read in one piece; with a character to decode on
+// its line it is read piece by piece. Both must store the same values and leave the same text to the
+// statements after it.
+TEST(ParserStatements, SignalAttributesReadWholeOrPiecewiseAgree)
+{
+    const std::string statements[] = {
+        "BA_ \"Start\" SG_ 1 A 42;",
+        "BA_ \"Label\" SG_ 1 A \"quoted; value\" ;",
+        "BA_ \"  Start  \" SG_ 1 B -7;",
+        "BA_ \"Start\" SG_ 1 Missing 5;",
+        "BA_ \"Start\" SG_ 99 A 5;",
+        "BA_ \"Unknown\" SG_ 1 A 5;",
+        "BA_ \"Weight\" SG_ 1 A 2.5;",
+        "BA_ \"Start\" SG_  1 A 5;",
+        "BA_ \"Start\"SG_ 1 A 5;",
+        "BA_ \"Start\" BO_ 1 A 5;",
+        "BA_ \"Start\" XSG_ 1 B 6;",
+        "BA_ \"Start\" SG_ 1 A 7; BA_ \"Start\" SG_ 1 B 8;",
+        "BA_ \"Start\" SG_ 1 ALongSignalNameThatRunsPastTheFortyNineCharactersOfItsBuffer 9;",
+    };
+    const auto describe = [](const Dbc_File& file) {
+        std::wostringstream out;
+        for (const auto& [name, signal] : file.network->signals) {
+            out << name;
+            for (const auto& [attribute, value] : signal->attributes) {
+                out << L' ' << attribute << L'=';
+                if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(value.get())) {
+                    out << i->value;
+                } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(value.get())) {
+                    out << f->value;
+                } else if (const auto* t = dynamic_cast<const Dbc_AttributeSpec<std::wstring>*>(value.get())) {
+                    out << L'"' << t->value << L'"';
+                }
+            }
+            out << L" [" << signal->comment << L"]\n";
+        }
+        return out.str();
+    };
+    for (const auto& statement : statements) {
+        SCOPED_TRACE(statement);
+        const std::string head =
+            "BO_ 1 M: 8 X\n"
+            " SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
+            " SG_ B : 8|8@1+ (1,0) [0|0] \"\" X\n"
+            " SG_ ALongSignalNameThatRunsPastTheFortyNineCharactersOfItsBu : 16|8@1+ (1,0) [0|0] \"\" X\n"
+            "\n"
+            "BA_DEF_ SG_  \"Start\" INT -100 100;\n"
+            "BA_DEF_ SG_  \"Weight\" FLOAT 0 10;\n"
+            "BA_DEF_ SG_  \"Label\" STRING ;\n";
+        const std::string tail = "\nCM_ SG_ 1 B \"after\";\n";
+        const auto whole = Parse(head + statement + tail);
+        const auto piecewise = Parse(head + statement + " \xC4" + tail);
+        EXPECT_EQ(describe(whole), describe(piecewise));
+    }
+}
+
 TEST(ParserStatements, Comments)
 {
     const auto file = Parse(

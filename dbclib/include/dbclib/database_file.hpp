@@ -111,6 +111,9 @@ private:
     /// Makes FindSignal find `signal`, which `message` holds under its name.
     void IndexSignal(const Msg& message, Sig* signal);
 
+    /// `BA_ "<name>" SG_ <id> <signal> <value>;` for a known attribute and signal, read at once from a
+    /// plain line; false (nothing read) for any other statement.
+    bool ParseSignalAttributeLine(DbcTextStream& in);
     /// Stores an attribute value of a signal and notes a start value for ProcessAttributes.
     void StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text);
     /// `text` as a wide string for map lookups, without an allocation each time; valid until the next

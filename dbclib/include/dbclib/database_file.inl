@@ -919,10 +919,107 @@ bool Template_Database_File<Msg, Sig>::ReadValueText(DbcTextStream& in, Fragment
     return in.read_until(text, L';');
 }
 
+// The most common attribute statement, for a signal, taken from its line at once. The pieces are cut
+// where reading fragment by fragment would cut them, so the result is the same; any statement that
+// would take another turn there (a quoted network value, another object, an unknown item, a statement
+// running on past its line) is left to the fragment-wise reading.
+template <typename Msg, typename Sig>
+bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& in)
+{
+    using namespace detail;
+    std::string_view line;
+    if (!in.plain_line(line) || line.size() >= kShortFragment - 1) {
+        return false;
+    }
+    constexpr auto npos = std::string_view::npos;
+    const auto widen = [](std::string_view text, auto& out) {
+        out.fill = std::min(text.size(), sizeof(out.text) / sizeof(out.text[0]) - 1);
+        out.hasNull = false;
+        for (std::size_t i = 0; i != out.fill; ++i) {
+            out.text[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+        }
+        out.terminate();
+    };
+    // The attribute's name: the quoted text up to its first blank.
+    const std::size_t open = line.find('"');
+    const std::size_t close = open == npos ? npos : line.find('"', open + 1);
+    if (close == npos) {
+        return false;
+    }
+    std::size_t first = open + 1;
+    while (first != close && is_scan_space(line[first])) {
+        ++first;
+    }
+    std::size_t last = first;
+    while (last != close && !is_scan_space(line[last])) {
+        ++last;
+    }
+    if (first == close) {
+        return false;  // no name: the fragment-wise reading finds no definition either
+    }
+    Fragment<kNodeName> name;
+    widen(line.substr(first, last - first), name);
+    // Up to the next blank, then the object: its first character whatever it is, then up to a blank
+    // or ";".
+    const std::size_t blank = line.find(' ', close + 1);
+    if (blank == npos || blank + 1 >= line.size() || line[blank + 1] == '"') {
+        return false;
+    }
+    const std::size_t objectEnd = line.find_first_of(" ;", blank + 2);
+    if (objectEnd == npos || line[objectEnd] != ' ' || line.substr(blank + 1, objectEnd - blank - 1) != "SG_") {
+        return false;
+    }
+    const std::size_t idEnd = line.find(' ', objectEnd + 1);
+    const std::size_t signalEnd = idEnd == npos ? npos : line.find(' ', idEnd + 1);
+    if (signalEnd == npos || signalEnd + 1 >= line.size()) {
+        return false;
+    }
+    // The value: a quoted text (the statement then runs to its ";") or the text up to ";".
+    std::size_t valueStart = signalEnd + 1;
+    std::size_t valueEnd = npos;
+    std::size_t end = npos;
+    if (line[valueStart] == '"') {
+        ++valueStart;
+        valueEnd = line.find('"', valueStart);
+        end = valueEnd == npos ? npos : line.find(';', valueEnd + 1);
+    } else {
+        valueEnd = line.find(';', valueStart);
+        end = valueEnd;
+    }
+    if (end == npos) {
+        return false;
+    }
+    const auto& def = FindDefinition(name.view());
+    if (!def) {
+        return false;
+    }
+    Fragment<kStatementFragment> text;
+    widen(line.substr(objectEnd + 1, idEnd - objectEnd - 1), text);
+    std::int32_t id = 0;
+    WideScanner(text.text).int32(id);
+    const auto& message = FindMessage(id);
+    if (!message) {
+        return false;
+    }
+    Fragment<kSignalName> signalName;
+    widen(line.substr(idEnd + 1, signalEnd - idEnd - 1), signalName);
+    Sig* const signal = FindSignal(*message, signalName.view());
+    if (signal == nullptr) {
+        return false;
+    }
+    widen(line.substr(valueStart, valueEnd - valueStart), text);
+    StoreSignalAttribute(*signal, def, text.text);
+    in.skip(end + 1);
+    return true;
+}
+
 template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
 {
     using namespace detail;
+    if (ParseSignalAttributeLine(in)) {
+        return;
+    }
     Fragment<kStatementFragment> fragment;
     Fragment<kNodeName> name;
     if (!read_quoted_name(in, fragment, name)) {

@@ -173,6 +173,9 @@ public:
         return true;
     }
 
+    /// Passes over `count` bytes of a plain line (see plain_line).
+    void skip(std::size_t count) { p_ += count; }
+
     /// Passes over `count` bytes of a plain line (see plain_line) and the line feed after them, if any.
     void skip_line(std::size_t count)
     {
