@@ -96,6 +96,7 @@ protected:
     int ChangeSignalValueType(DbcTextStream& in);
 
 private:
+    void ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale);
     void ParseText(DbcTextStream& in);
     /// Forgets what the lookups of the last parse remembered.
     void ResetLookups();

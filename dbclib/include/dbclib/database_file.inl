@@ -115,6 +115,18 @@ bool read_quoted_text(DbcTextStream& in, Fragment<N>& text)
     return in.read_until(text, L'"');
 }
 
+/// `text` (plain ASCII) as the content of `out`, cut to its capacity.
+template <std::size_t N>
+void assign_ascii(std::string_view text, Fragment<N>& out)
+{
+    out.fill = std::min(text.size(), N - 1);
+    out.hasNull = false;
+    for (std::size_t i = 0; i != out.fill; ++i) {
+        out.text[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    }
+    out.terminate();
+}
+
 /// The rest of a signal line after its "(": factor, offset, minimum and maximum, the unit's text up to
 /// its first blank and the receiver list, all taken at once from a plain line (see
 /// DbcTextStream::plain_line) shorter than a fragment that holds every delimiter in order. The results
@@ -149,14 +161,6 @@ bool read_signal_tail(DbcTextStream& in, double (&numbers)[4], Fragment<N>& unit
             return false;
         }
     }
-    const auto widen = [](const char* from, const char* to, auto& out) {
-        out.fill = static_cast<std::size_t>(to - from);
-        out.hasNull = false;
-        for (std::size_t i = 0; i != out.fill; ++i) {
-            out.text[i] = static_cast<wchar_t>(static_cast<unsigned char>(from[i]));
-        }
-        out.terminate();
-    };
     const char* unitStart = line.data() + at[5] + 1;
     const char* const unitEnd = line.data() + at[6];
     while (unitStart != unitEnd && is_scan_space(*unitStart)) {
@@ -166,8 +170,8 @@ bool read_signal_tail(DbcTextStream& in, double (&numbers)[4], Fragment<N>& unit
     while (wordEnd != unitEnd && !is_scan_space(*wordEnd)) {
         ++wordEnd;
     }
-    widen(unitStart, wordEnd, unit);
-    widen(line.data() + at[6] + 1, line.data() + line.size(), receivers);
+    assign_ascii(std::string_view(unitStart, static_cast<std::size_t>(wordEnd - unitStart)), unit);
+    assign_ascii(line.substr(at[6] + 1), receivers);
     std::copy(std::begin(values), std::end(values), std::begin(numbers));
     in.skip_line(line.size());
     return true;
@@ -183,15 +187,7 @@ int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, con
         return -1;
     }
     network->name = detail::network_name_from_path(path);
-    DbcTextStream in = detail::open_text(bytes, locale);
-    struct Reset {
-        Template_Database_File& file;
-        ~Reset() { file.ResetLookups(); }
-    } reset{*this};
-    ParseText(in);
-    // The file's text is not needed once the model is built.
-    bytes = {};
-    ProcessAttributes();
+    ParseBuffer(bytes, locale);
     return 0;
 }
 
@@ -200,15 +196,24 @@ int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, co
 {
     detail::TextBuffer copy{std::make_unique_for_overwrite<char[]>(bytes.size()), bytes.size()};
     std::char_traits<char>::copy(copy.data.get(), bytes.data(), bytes.size());
-    DbcTextStream in = detail::open_text(copy, locale);
+    ParseBuffer(copy, locale);
+    return 0;
+}
+
+// Parses the text, frees it and runs ProcessAttributes; the lookups of the parse are forgotten however it
+// ends.
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale)
+{
     struct Reset {
         Template_Database_File& file;
         ~Reset() { file.ResetLookups(); }
     } reset{*this};
+    DbcTextStream in = detail::open_text(bytes, locale);
     ParseText(in);
-    copy = {};
+    // The file's text is not needed once the model is built.
+    bytes = {};
     ProcessAttributes();
-    return 0;
 }
 
 // The keyword loop: reads one character at a time and runs the step of every keyword the character
@@ -932,14 +937,6 @@ bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& i
         return false;
     }
     constexpr auto npos = std::string_view::npos;
-    const auto widen = [](std::string_view text, auto& out) {
-        out.fill = std::min(text.size(), sizeof(out.text) / sizeof(out.text[0]) - 1);
-        out.hasNull = false;
-        for (std::size_t i = 0; i != out.fill; ++i) {
-            out.text[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
-        }
-        out.terminate();
-    };
     // The attribute's name: the quoted text up to its first blank.
     const std::size_t open = line.find('"');
     const std::size_t close = open == npos ? npos : line.find('"', open + 1);
@@ -958,7 +955,7 @@ bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& i
         return false;  // no name: the fragment-wise reading finds no definition either
     }
     Fragment<kNodeName> name;
-    widen(line.substr(first, last - first), name);
+    assign_ascii(line.substr(first, last - first), name);
     // Up to the next blank, then the object: its first character whatever it is, then up to a blank
     // or ";".
     const std::size_t blank = line.find(' ', close + 1);
@@ -994,7 +991,7 @@ bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& i
         return false;
     }
     Fragment<kStatementFragment> text;
-    widen(line.substr(objectEnd + 1, idEnd - objectEnd - 1), text);
+    assign_ascii(line.substr(objectEnd + 1, idEnd - objectEnd - 1), text);
     std::int32_t id = 0;
     WideScanner(text.text).int32(id);
     const auto& message = FindMessage(id);
@@ -1002,12 +999,12 @@ bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& i
         return false;
     }
     Fragment<kSignalName> signalName;
-    widen(line.substr(idEnd + 1, signalEnd - idEnd - 1), signalName);
+    assign_ascii(line.substr(idEnd + 1, signalEnd - idEnd - 1), signalName);
     Sig* const signal = FindSignal(*message, signalName.view());
     if (signal == nullptr) {
         return false;
     }
-    widen(line.substr(valueStart, valueEnd - valueStart), text);
+    assign_ascii(line.substr(valueStart, valueEnd - valueStart), text);
     StoreSignalAttribute(*signal, def, text.text);
     in.skip(end + 1);
     return true;
