@@ -364,8 +364,15 @@ TEST(ParserStatements, AttributeValues)
         "BA_ \"Label\" SG_ 100 Temp \"outside air\";\n"
         "BA_ \"Undefined\" BO_ 100 1;\n"
         "BA_REL_ \"Timeout\" BU_BO_REL_ ECU 100 50;\n"
-        "BA_REL_ \"Gain\" BU_SG_REL_ Other SG_ 100 Temp 7;\n");
+        "BA_REL_ \"Gain\" BU_SG_REL_ Other SG_ 100 Temp 7;\n"
+        // A definition added after values were stored takes precedence where its table comes first.
+        "BA_DEF_ BO_  \"Scale\" FLOAT 0 1;\n"
+        "BA_ \"Scale\" BO_ 100 0.5;\n"
+        "BA_DEF_  \"Scale\" STRING ;\n"
+        "BA_ \"Scale\" \"wide\";\n");
     const auto& net = *file.network;
+    EXPECT_EQ(net.GetStringAttributeValue(L"Scale", nullptr, true), L"wide");
+    EXPECT_DOUBLE_EQ(MessageOf(file, 100)->GetFloatAttributeValue(L"Scale", nullptr, true), 0.5);
     EXPECT_EQ(net.name, L"Powertrain");  // DBName renames the network
     EXPECT_EQ(net.GetIntAttributeValue(L"Version", nullptr, true), 3);
     EXPECT_EQ(net.nodes.at(L"ECU")->GetHexAttributeValue(L"NodeAddress", nullptr, true), 42);

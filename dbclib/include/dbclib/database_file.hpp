@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -115,7 +116,7 @@ private:
     /// `BA_ "<name>" SG_ <id> <signal> <value>;` for a known attribute and signal, read at once from a
     /// plain line; false (nothing read) for any other statement.
     bool ParseSignalAttributeLine(DbcTextStream& in);
-    /// Stores an attribute value of a signal and notes a start value for ProcessAttributes.
+    /// Stores an attribute value of a signal and, during a read, sets the start value it gives.
     void StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text);
     /// `text` as a wide string for map lookups, without an allocation each time; valid until the next
     /// call.
@@ -126,8 +127,14 @@ private:
     mutable std::unordered_map<std::wstring, const std::shared_ptr<Dbc_AttributeDef>*, detail::TextHash,
                                std::equal_to<>>
         foundDefinitions_;
-    mutable const std::shared_ptr<Dbc_AttributeDef>* lastDefinition_ = nullptr;
-    mutable std::wstring lastDefinitionName_;
+    struct RecentDefinition {
+        std::wstring name;
+        const std::shared_ptr<Dbc_AttributeDef>* definition = nullptr;
+    };
+    mutable std::array<RecentDefinition, 4> recentDefinitions_;
+    mutable std::size_t nextRecentDefinition_ = 0;
+    /// Forgets the definitions FindDefinition found, once the tables change.
+    void ForgetDefinitions() const;
     // The nodes by name: an open-addressing table, a power of two in size and at most half full, over the
     // network's node map (which only the parse changes while it runs); rebuilt when the map has grown.
     struct NodeSlot {
@@ -147,6 +154,9 @@ private:
     struct SignalEntry {
         std::size_t hash = 0;
         Sig* signal = nullptr;
+        // The signal's name (which a read does not change), so that a search does not load the signal.
+        const wchar_t* name = nullptr;
+        std::size_t size = 0;
     };
     struct SignalRun {
         std::size_t begin = 0;
@@ -161,9 +171,8 @@ private:
     mutable SignalRun* lastRun_ = nullptr;
     /// The run of signal entries of `message`, or null.
     SignalRun* FindSignalRun(const Msg& message) const;
-    // The signals given a start value in this read (see ProcessAttributes), with that value.
-    std::vector<std::pair<Sig*, const Dbc_Attribute*>> startValues_;
-    bool startValuesNoted_ = false;
+    // Set while a read runs: start values are then set as they are stored (see StoreSignalAttribute).
+    bool reading_ = false;
     std::vector<const std::shared_ptr<Node>*> receiverScratch_;
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cwchar>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -84,6 +85,24 @@ inline const Dbc_Attribute* store_attribute(Dbc_AttributesForItem& item,
 }
 
 inline constexpr std::wstring_view kStartValueAttribute = L"GenSigStartValue";
+
+/// A signal's initial raw value from its start value: a whole number in two's complement over the full
+/// width; a FLOAT value is rounded toward zero, and one that is not finite changes nothing.
+inline void set_start_value(RawNumber& raw, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    raw = value < 0 ? RawNumber(~RawNumber(0u - bits) + 1) : RawNumber(bits);
+}
+
+inline void set_start_value(RawNumber& raw, float value)
+{
+    if (!std::isfinite(value)) {
+        return;
+    }
+    const double whole = std::trunc(static_cast<double>(value));
+    const RawNumber magnitude(std::fabs(whole));
+    raw = whole < 0.0 ? RawNumber(~magnitude + 1) : magnitude;
+}
 
 /// The quoted name that follows a keyword: the text up to the opening quote is skipped, the text up to
 /// the closing quote converted with "%ls" (so a name ends at its first blank).
@@ -223,7 +242,7 @@ template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 {
     ResetLookups();
-    startValuesNoted_ = true;
+    reading_ = true;
     const auto& automaton = detail::KeywordAutomaton::instance();
     std::uint16_t state = 0;
     wchar_t c = 0;
@@ -299,8 +318,7 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
 template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ResetLookups()
 {
-    foundDefinitions_.clear();
-    lastDefinition_ = nullptr;
+    ForgetDefinitions();
     lastMessage_ = nullptr;
     nodeSlots_ = std::vector<NodeSlot>();
     nodeSlotsIndexed_ = 0;
@@ -311,8 +329,7 @@ void Template_Database_File<Msg, Sig>::ResetLookups()
     messageIndex_.release();
     lastRunMessage_ = nullptr;
     lastRun_ = nullptr;
-    startValues_ = std::vector<std::pair<Sig*, const Dbc_Attribute*>>();
-    startValuesNoted_ = false;
+    reading_ = false;
     receiverScratch_.clear();
 }
 
@@ -321,16 +338,24 @@ const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindD
     std::wstring_view name) const
 {
     static const std::shared_ptr<Dbc_AttributeDef> kNone;
-    // Many statements name the same few attributes, often one after another: answers are remembered
+    // Many statements name the same few attributes, often taking turns: the last few answers are kept
     // until a definition is added (the parse is the only writer of the tables while it runs).
-    if (lastDefinition_ != nullptr && lastDefinitionName_ == name) {
-        return *lastDefinition_;
+    for (const auto& recent : recentDefinitions_) {
+        if (recent.definition != nullptr && recent.name == name) {
+            return *recent.definition;
+        }
     }
+    const auto remember = [this, name](const std::shared_ptr<Dbc_AttributeDef>& definition)
+        -> const std::shared_ptr<Dbc_AttributeDef>& {
+        RecentDefinition& slot = recentDefinitions_[nextRecentDefinition_];
+        nextRecentDefinition_ = (nextRecentDefinition_ + 1) % recentDefinitions_.size();
+        slot.name.assign(name);
+        slot.definition = &definition;
+        return definition;
+    };
     const auto known = foundDefinitions_.find(name);
     if (known != foundDefinitions_.end()) {
-        lastDefinition_ = known->second;
-        lastDefinitionName_.assign(name);
-        return *known->second;
+        return remember(*known->second);
     }
     const std::wstring& key = lookup_key(name);
     for (const auto* table : {&network->networkDefinitions, &network->nodeDefinitions, &network->messageDefinitions,
@@ -339,13 +364,20 @@ const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindD
             const auto it = (*table)->find(key);
             if (it != (*table)->end()) {
                 foundDefinitions_.emplace(key, &it->second);
-                lastDefinition_ = &it->second;
-                lastDefinitionName_.assign(name);
-                return it->second;
+                return remember(it->second);
             }
         }
     }
     return kNone;
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::ForgetDefinitions() const
+{
+    foundDefinitions_.clear();
+    for (auto& recent : recentDefinitions_) {
+        recent.definition = nullptr;
+    }
 }
 
 template <typename Msg, typename Sig>
@@ -401,22 +433,32 @@ Sig* Template_Database_File<Msg, Sig>::FindSignal(const Msg& message, std::wstri
     SignalRun* run = FindSignalRun(message);
     if (run != nullptr && !run->split && run->begin != run->end) {
         // Statements about signals mostly take them in order: the search starts after the entry found
-        // last and goes round the run once.
+        // last, trying that one without a hash, and goes round the run once.
+        const auto matches = [name](const SignalEntry& entry) {
+            return entry.size == name.size() && std::wmemcmp(entry.name, name.data(), name.size()) == 0;
+        };
+        const auto found = [this, run](std::size_t i) {
+            run->next = i + 1 == run->end ? run->begin : i + 1;
+            // Start loading what the next statement most likely needs: the name of the next signal, its
+            // attribute values and its start value.
+            const SignalEntry& next = signalEntries_[run->next];
+            __builtin_prefetch(next.name);
+            __builtin_prefetch(static_cast<const Dbc_AttributesForItem*>(next.signal));
+            __builtin_prefetch(&next.signal->initialRawValue);
+            return signalEntries_[i].signal;
+        };
+        if (matches(signalEntries_[run->next])) {
+            return found(run->next);
+        }
         const std::size_t hash = detail::TextHash{}(name);
         std::size_t i = run->next;
         for (std::size_t n = run->end - run->begin; n != 0; --n) {
             const SignalEntry& entry = signalEntries_[i];
+            if (entry.hash == hash && matches(entry)) {
+                return found(i);
+            }
             if (++i == run->end) {
                 i = run->begin;
-            }
-            if (entry.hash == hash && entry.signal->name == name) {
-                run->next = i;
-                // Start loading the signal the next statement most likely names.
-                const Sig* next = signalEntries_[i].signal;
-                __builtin_prefetch(next);
-                __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);
-                __builtin_prefetch(next->name.data());
-                return entry.signal;
             }
         }
         if (run->end - run->begin == message.signals.size()) {
@@ -443,7 +485,8 @@ void Template_Database_File<Msg, Sig>::IndexSignal(const Msg& message, Sig* sign
         run->split = true;
         return;
     }
-    signalEntries_.push_back(SignalEntry{detail::TextHash{}(signal->name), signal});
+    signalEntries_.push_back(
+        SignalEntry{detail::TextHash{}(signal->name), signal, signal->name.data(), signal->name.size()});
     ++run->end;
 }
 
@@ -452,8 +495,23 @@ void Template_Database_File<Msg, Sig>::StoreSignalAttribute(Sig& signal, const s
                                                             const wchar_t* text)
 {
     const Dbc_Attribute* stored = detail::store_attribute(signal, def, text);
-    if (stored != nullptr && startValuesNoted_ && def->name == detail::kStartValueAttribute) {
-        startValues_.emplace_back(&signal, stored);
+    if (stored == nullptr || !reading_ || def->name != detail::kStartValueAttribute) {
+        return;
+    }
+    // A value, once stored, is never replaced: its start value can be set now, while the signal is at
+    // hand, rather than by ProcessAttributes after the read. The definition's kind tells the value's type.
+    switch (def->valueKind) {
+        case Dbc_ValueKind::Int:
+        case Dbc_ValueKind::Hex:
+        case Dbc_ValueKind::Enum:
+            detail::set_start_value(signal.initialRawValue, static_cast<const Dbc_AttributeSpec<int>*>(stored)->value);
+            break;
+        case Dbc_ValueKind::Float:
+            detail::set_start_value(signal.initialRawValue,
+                                    static_cast<const Dbc_AttributeSpec<float>*>(stored)->value);
+            break;
+        case Dbc_ValueKind::String:
+            break;
     }
 }
 
@@ -820,7 +878,8 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
     }
     if (def) {
         table->emplace(key, std::move(def));
-        foundDefinitions_.clear();
+        // The new definition may hide one of the same name in a later table.
+        ForgetDefinitions();
     }
 }
 
@@ -1435,38 +1494,18 @@ int Template_Database_File<Msg, Sig>::ChangeSignalValueType(DbcTextStream& in)
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::ProcessAttributes()
 {
-    // An integer value; a value defined as FLOAT is rounded toward zero.
-    const auto apply = [](Sig& signal, const Dbc_Attribute* value) {
-        bool negative = false;
-        RawNumber magnitude = 0;
-        if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(value)) {
-            negative = i->value < 0;
-            magnitude = static_cast<std::uint32_t>(negative ? 0u - static_cast<std::uint32_t>(i->value)
-                                                            : static_cast<std::uint32_t>(i->value));
-        } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(value)) {
-            if (!std::isfinite(f->value)) {
-                return;
-            }
-            const double whole = std::trunc(static_cast<double>(f->value));
-            negative = whole < 0.0;
-            magnitude = RawNumber(std::fabs(whole));
-        } else {
-            return;
-        }
-        signal.initialRawValue = negative ? RawNumber(~magnitude + 1) : magnitude;
-    };
-    if (startValuesNoted_) {
-        // Right after a read only the signals that got a start value in it can change: a value, once
-        // stored, is never replaced.
-        for (const auto& [signal, value] : startValues_) {
-            apply(*signal, value);
-        }
-    } else {
+    if (!reading_) {
+        // Right after a read the start values are set already (see StoreSignalAttribute).
         static const std::wstring kStartValue(detail::kStartValueAttribute);
         for (const auto& [signalName, signal] : network->signals) {
             const auto it = signal->attributes.find(kStartValue);
-            if (it != signal->attributes.end() && it->second) {
-                apply(*signal, it->second.get());
+            if (it == signal->attributes.end() || !it->second) {
+                continue;
+            }
+            if (const auto* i = dynamic_cast<const Dbc_AttributeSpec<int>*>(it->second.get())) {
+                detail::set_start_value(signal->initialRawValue, i->value);
+            } else if (const auto* f = dynamic_cast<const Dbc_AttributeSpec<float>*>(it->second.get())) {
+                detail::set_start_value(signal->initialRawValue, f->value);
             }
         }
     }

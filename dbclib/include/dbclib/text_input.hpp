@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -364,17 +365,33 @@ KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
 
 /// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
 /// they hold few entries (the library's string hash makes small tables compare every key instead).
+static_assert(sizeof(wchar_t) == 4, "the text tables assume 32-bit wide characters");
+
 struct TextHash {
     using is_transparent = void;
 
     std::size_t operator()(std::wstring_view text) const noexcept
     {
-        // FNV-1a over the characters: the names are short, so this beats a byte-wise hash.
-        std::uint64_t hash = 0xCBF29CE484222325ull;
-        for (const wchar_t c : text) {
-            hash = (hash ^ static_cast<std::uint32_t>(c)) * 0x100000001B3ull;
+        // Names that share a table mostly differ in their length, their first or their last characters:
+        // those are mixed in, at most four characters at each end, so a long name costs no more than a
+        // short one. Names equal there collide, which costs a comparison, not a wrong answer.
+        const std::size_t size = text.size();
+        std::uint64_t hash = 0x9E3779B97F4A7C15ull * (size + 1);
+        if (size >= 4) {
+            std::uint64_t words[4];
+            std::memcpy(&words[0], text.data(), 4 * sizeof(wchar_t));
+            std::memcpy(&words[2], text.data() + size - 4, 4 * sizeof(wchar_t));
+            hash ^= (words[0] ^ (words[1] << 7)) * 0xFF51AFD7ED558CCDull;
+            hash ^= (words[2] ^ (words[3] << 7)) * 0xC4CEB9FE1A85EC53ull;
+        } else {
+            for (const wchar_t c : text) {
+                hash = (hash ^ static_cast<std::uint32_t>(c)) * 0x100000001B3ull;
+            }
         }
-        return static_cast<std::size_t>(hash);
+        // Tables index by the low bits: fold the high ones in.
+        hash ^= hash >> 32;
+        hash *= 0xD6E8FEB86659FD93ull;
+        return static_cast<std::size_t>(hash ^ (hash >> 32));
     }
     std::size_t operator()(const std::wstring& text) const noexcept { return (*this)(std::wstring_view(text)); }
 };
