@@ -56,6 +56,19 @@ std::shared_ptr<Dbc_Signal> SignalOf(const Dbc_File& file, std::uint32_t id, con
     return it == message->signals.end() ? nullptr : it->second;
 }
 
+// Parses `line` between `head` and `tail` as it stands and with a non-ASCII word after it, which sends
+// the line down the piecewise reading, and requires both to be described alike. Returns the first.
+template <typename Describe>
+Dbc_File ExpectWholeAndPiecewiseAgree(const std::string& head, const std::string& line, const std::string& tail,
+                                      const Describe& describe)
+{
+    SCOPED_TRACE(line);
+    auto whole = Parse(head + line + tail);
+    const auto piecewise = Parse(head + line + " \xC4" + tail);
+    EXPECT_EQ(describe(whole), describe(piecewise));
+    return whole;
+}
+
 std::vector<std::wstring> Names(const std::vector<std::weak_ptr<Dbc_Node>>& nodes)
 {
     std::vector<std::wstring> names;
@@ -214,14 +227,11 @@ TEST(ParserMessages, SignalLinesReadWholeOrPiecewiseAgree)
         }
         return out.str();
     };
+    const std::string head = "BU_: X Y\nBO_ 1 M: 8 X\n SG_ ";
+    const std::string tail = "\n SG_ B : 8|8@1+ (2,0) [0|0] \"\" Y\n\n";
     for (const auto& line : lines) {
-        SCOPED_TRACE(line);
-        const std::string head = "BU_: X Y\nBO_ 1 M: 8 X\n SG_ ";
-        const std::string tail = "\n SG_ B : 8|8@1+ (2,0) [0|0] \"\" Y\n\n";
-        const auto whole = Parse(head + line + tail);
-        const auto piecewise = Parse(head + line + " \xC4" + tail);
-        EXPECT_EQ(describe(whole), describe(piecewise));
-        EXPECT_TRUE(SignalOf(whole, 1, L"A"));
+        const auto whole = ExpectWholeAndPiecewiseAgree(head, line, tail, describe);
+        EXPECT_TRUE(SignalOf(whole, 1, L"A")) << line;
     }
 }
 
@@ -429,21 +439,18 @@ TEST(ParserStatements, SignalAttributesReadWholeOrPiecewiseAgree)
         }
         return out.str();
     };
+    const std::string head =
+        "BO_ 1 M: 8 X\n"
+        " SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ B : 8|8@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ ALongSignalNameThatRunsPastTheFortyNineCharactersOfItsBu : 16|8@1+ (1,0) [0|0] \"\" X\n"
+        "\n"
+        "BA_DEF_ SG_  \"Start\" INT -100 100;\n"
+        "BA_DEF_ SG_  \"Weight\" FLOAT 0 10;\n"
+        "BA_DEF_ SG_  \"Label\" STRING ;\n";
+    const std::string tail = "\nCM_ SG_ 1 B \"after\";\n";
     for (const auto& statement : statements) {
-        SCOPED_TRACE(statement);
-        const std::string head =
-            "BO_ 1 M: 8 X\n"
-            " SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
-            " SG_ B : 8|8@1+ (1,0) [0|0] \"\" X\n"
-            " SG_ ALongSignalNameThatRunsPastTheFortyNineCharactersOfItsBu : 16|8@1+ (1,0) [0|0] \"\" X\n"
-            "\n"
-            "BA_DEF_ SG_  \"Start\" INT -100 100;\n"
-            "BA_DEF_ SG_  \"Weight\" FLOAT 0 10;\n"
-            "BA_DEF_ SG_  \"Label\" STRING ;\n";
-        const std::string tail = "\nCM_ SG_ 1 B \"after\";\n";
-        const auto whole = Parse(head + statement + tail);
-        const auto piecewise = Parse(head + statement + " \xC4" + tail);
-        EXPECT_EQ(describe(whole), describe(piecewise));
+        ExpectWholeAndPiecewiseAgree(head, statement, tail, describe);
     }
 }
 

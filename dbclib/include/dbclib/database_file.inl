@@ -313,8 +313,6 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
     }
 }
 
-// The Find helpers answer with references into the network's maps (or to an empty pointer), which stay
-// valid while the step runs: a parse never removes entries.
 template <typename Msg, typename Sig>
 void Template_Database_File<Msg, Sig>::ResetLookups()
 {
@@ -333,6 +331,8 @@ void Template_Database_File<Msg, Sig>::ResetLookups()
     receiverScratch_.clear();
 }
 
+// The Find helpers answer with references into the network's maps (or to an empty pointer), which stay
+// valid while the step runs: a parse never removes entries.
 template <typename Msg, typename Sig>
 const std::shared_ptr<Dbc_AttributeDef>& Template_Database_File<Msg, Sig>::FindDefinition(
     std::wstring_view name) const

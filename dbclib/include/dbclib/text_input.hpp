@@ -363,10 +363,10 @@ const Char* parse_plain_decimal(const Char* text, double& value)
 }
 KQ_DBCLIB_API const wchar_t* parse_float(const wchar_t* text, float& value);
 
-/// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
-/// they hold few entries (the library's string hash makes small tables compare every key instead).
 static_assert(sizeof(wchar_t) == 4, "the text tables assume 32-bit wide characters");
 
+/// Hashes text for the parser's lookup tables. A hasher of its own keeps the tables hashing even when
+/// they hold few entries (the library's string hash makes small tables compare every key instead).
 struct TextHash {
     using is_transparent = void;
 
