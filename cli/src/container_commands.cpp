@@ -29,6 +29,8 @@ struct ContainerFacts {
     FlashFileInfo identity;
     fm_connectoptions_com options;
     int hex_chars = 0;
+    bool hex_sound = false;
+    kq::flashlib::FlashHexProblem hex_problem;
     std::vector<int> erase_sectors;
 };
 
@@ -37,7 +39,7 @@ ContainerFacts Load(CFlashContainer& container, const std::string& path)
     ContainerFacts facts;
     const int opened = container.OpenContainer(facts.format);
     if (opened == -1) {
-        throw CommandError("cannot load container '" + path + "' (OpenContainer -1)");
+        throw CommandError("cannot load container '" + path + "': " + container.GetLoadError());
     }
     if (opened == -2) {
         throw CommandError("container '" + path + "' has a CONTAINER_VER without major.minor (OpenContainer -2)");
@@ -50,6 +52,7 @@ ContainerFacts Load(CFlashContainer& container, const std::string& path)
     container.LoadOptions(facts.options);
     const int hex_size = container.GetFlashElementHex(nullptr, 0);
     facts.hex_chars = hex_size > 0 ? hex_size / 2 - 1 : 0;
+    facts.hex_sound = container.CheckFlashElementHex(facts.hex_problem);
     for (int i = 0; i < 128; ++i) {
         if (container.GetEraseBlocks()[i] != 0) {
             facts.erase_sectors.push_back(i);
@@ -138,6 +141,8 @@ ordered_json ShowJson(const CFlashContainer& c, const ContainerFacts& f, const s
     out["identity_fields_result"] = f.identity_result;
     out["connect_options"] = OptionsJson(f.options);
     out["hex_text_chars"] = f.hex_chars;
+    out["hex_problem"] = f.hex_sound ? ordered_json(nullptr)
+                                     : ordered_json{{"line", f.hex_problem.line}, {"reason", f.hex_problem.reason}};
     return out;
 }
 
@@ -194,6 +199,12 @@ void AddContainerCommands(CLI::App& app)
             std::cout << ShowJson(c, facts, *path).dump(2) << '\n';
         } else {
             ShowText(c, facts);
+        }
+        // What the container carries is shown either way; a damaged firmware image fails the command.
+        if (!facts.hex_sound) {
+            const auto& p = facts.hex_problem;
+            throw CommandError("the HEX text of container '" + *path + "' is damaged: " +
+                               (p.line > 0 ? "line " + std::to_string(p.line) + ": " : std::string()) + p.reason);
         }
     });
 }

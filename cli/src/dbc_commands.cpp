@@ -1,8 +1,10 @@
 // torvik dbc show|dump: read a DBC file and print its model.
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -27,7 +29,8 @@ Dbc_File LoadDbc(const std::string& path)
 {
     Dbc_File file;
     if (file.ReadFromFile(platform::FromUtf8(path)) != 0) {
-        throw CommandError("cannot open DBC file '" + path + "'");
+        const int reason = errno;
+        throw CommandError("cannot open DBC file '" + path + "': " + std::generic_category().message(reason));
     }
     return file;
 }

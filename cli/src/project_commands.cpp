@@ -1,13 +1,12 @@
 // torvik project show, torvik userblock build|show: simulation projects and their device images.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include <platform/files.hpp>
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
 #include <project/opening.hpp>
@@ -129,10 +128,23 @@ void BuildImage(const std::string& projectPath, const std::string& outputPath)
     }
     const std::string_view bytes(reinterpret_cast<const char*>(project->GetUserBlock()),
                                  static_cast<std::size_t>(length));
-    if (const auto ec = platform::WriteWholeFile(outputPath, bytes)) {
+    // The project and its databases are inputs: -o naming one of them must not destroy it.
+    platform::WriteRules rules;
+    rules.streams = true;
+    rules.inputs.push_back(projectPath);
+    for (std::size_t i = 0; i < project->GetDatabaseCount(); ++i) {
+        rules.inputs.push_back(platform::ToPath(project->GetDatabase(i)->path));
+    }
+    if (const auto ec = platform::WriteFileSafely(outputPath, bytes, rules)) {
         throw CommandError("cannot write '" + outputPath + "': " + ec.message());
     }
-    std::printf("%s: %d bytes\n", outputPath.c_str(), length);
+    // With the image on standard output, what is said about it goes to standard error.
+    std::FILE* const report = platform::NamedDescriptor(outputPath) == 1 ? stderr : stdout;
+    const std::wstring notice = TS_Project::MotorolaSignalsNotice(project->MessagesWithMotorolaSignals());
+    if (!notice.empty()) {
+        std::fprintf(stderr, "torvik: warning: %s\n", ToUtf8(notice).c_str());
+    }
+    std::fprintf(report, "%s: %d bytes\n", outputPath.c_str(), length);
 }
 
 std::string PayloadText(const std::vector<std::uint8_t>& bytes)
@@ -235,11 +247,11 @@ void PrintRecord(const studio::UserBlockRecord& r)
 
 void ShowImage(const std::string& path, bool json)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw CommandError("cannot read '" + path + "'");
+    std::string bytes;
+    if (const auto ec = platform::ReadWholeFile(path, bytes)) {
+        throw CommandError("cannot read '" + path + "': " + ec.message());
     }
-    const std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
     const auto decoded = studio::DecodeUserBlock(image);
     if (json) {
         ordered_json out;

@@ -35,15 +35,12 @@ inline std::string Quote(const std::string& arg)
     return quoted + "'";
 }
 
-inline RunResult RunTorvik(const std::vector<std::string>& args)
+/// Runs a shell command line and captures its standard output and standard error.
+inline RunResult RunCommand(std::string command)
 {
     const auto errFile = std::filesystem::temp_directory_path() /
                          ("torvik_cli_err_" + std::to_string(::getpid()) + ".txt");
-    std::string command = Quote((ProgramDir() / "torvik").string());
-    for (const auto& arg : args) {
-        command += " " + Quote(arg);
-    }
-    command += " 2>" + Quote(errFile.string());
+    command = "{ " + command + "; } 2>" + Quote(errFile.string());
 
     RunResult result;
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -63,6 +60,21 @@ inline RunResult RunTorvik(const std::vector<std::string>& args)
     result.err = text.str();
     std::filesystem::remove(errFile);
     return result;
+}
+
+/// The torvik program beside the test program, quoted for a shell command line.
+inline std::string TorvikCommand()
+{
+    return Quote((ProgramDir() / "torvik").string());
+}
+
+inline RunResult RunTorvik(const std::vector<std::string>& args)
+{
+    std::string command = TorvikCommand();
+    for (const auto& arg : args) {
+        command += " " + Quote(arg);
+    }
+    return RunCommand(command);
 }
 
 /// The shared folder beside the checkout, or empty when it is absent.

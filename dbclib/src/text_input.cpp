@@ -1,6 +1,7 @@
 #include <dbclib/text_input.hpp>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include <platform/files.hpp>
 #include <platform/text.hpp>
 
 namespace kq::dbclib::detail {
@@ -292,34 +294,15 @@ const KeywordAutomaton& KeywordAutomaton::instance()
 
 bool load_file(const std::wstring& path, TextBuffer& bytes)
 {
-    const std::filesystem::path fsPath = torvik::platform::ToPath(path);
     if (path.find(L'\0') != std::wstring::npos) {
+        errno = ENOENT;
         return false;
     }
-    std::error_code ec;
-    if (std::filesystem::is_directory(fsPath, ec)) {
+    if (const auto ec = torvik::platform::ReadWholeFile(torvik::platform::ToPath(path), bytes.data, bytes.size)) {
+        errno = ec.value();
         return false;
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fsPath.c_str(), "rb"), &std::fclose);
-    if (!file) {
-        return false;
-    }
-    // One read of the whole file when its size is known; further reads only if it grew meanwhile.
-    const auto size = std::filesystem::is_regular_file(fsPath, ec) ? std::filesystem::file_size(fsPath, ec) : 0;
-    std::size_t capacity = !ec && size > 0 ? static_cast<std::size_t>(size) + 1 : 65536;
-    bytes.data = std::make_unique_for_overwrite<char[]>(capacity);
-    bytes.size = 0;
-    for (;;) {
-        bytes.size += std::fread(bytes.data.get() + bytes.size, 1, capacity - bytes.size, file.get());
-        if (bytes.size < capacity) {
-            break;
-        }
-        auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-        std::memcpy(larger.get(), bytes.data.get(), bytes.size);
-        bytes.data = std::move(larger);
-        capacity *= 2;
-    }
-    return std::ferror(file.get()) == 0;
+    return true;
 }
 
 DbcTextStream open_text(TextBuffer& bytes, const std::wstring& locale)

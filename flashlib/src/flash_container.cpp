@@ -16,6 +16,11 @@ namespace kq::flashlib {
 
 namespace {
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
 constexpr const char* kFlashElement = "FLASHCONTAINER/FLASHELEMENT";
 constexpr const char* kUartOptions = "FLASHCONTAINER/FLASHELEMENT/UART_OPTIONS";
 // Values of 127 characters or more do not fit the reader's 256-byte buffer and count as absent.
@@ -55,7 +60,8 @@ int CFlashContainer::OpenContainer(Version& version)
 {
     try {
         dom_->FreeDoc(doc_);
-        doc_ = dom_->LoadFile(torvik::platform::ToUtf8(path_));
+        load_error_.clear();
+        doc_ = dom_->LoadFile(torvik::platform::ToUtf8(path_), &load_error_);
         if (doc_ == nullptr) {
             return -1;
         }
@@ -69,6 +75,8 @@ int CFlashContainer::OpenContainer(Version& version)
         return -1;
     }
 }
+
+const std::string& CFlashContainer::GetLoadError() const { return load_error_; }
 
 int CFlashContainer::ParseValues()
 {
@@ -213,6 +221,31 @@ int CFlashContainer::GetFlashElementHex(wchar_t* buffer, int size) const
     return static_cast<int>(2 * (text.size() + 1));
 }
 
+bool CFlashContainer::CheckFlashElementHex(FlashHexProblem& problem) const
+{
+    std::wstring text;
+    if (dom_->GetText(dom_->FindPath(doc_, "FLASHCONTAINER/FLASHELEMENT/HEX"), text) == 0) {
+        problem = {0, "the container holds no HEX element"};
+        return false;
+    }
+    std::string narrow = torvik::platform::ToUtf8(text);
+    if (narrow.empty()) {
+        problem = {0, "the HEX element is empty"};
+        return false;
+    }
+    FilePtr in(fmemopen(narrow.data(), narrow.size(), "r"));
+    torvik::hexsign::IHexProblem found;
+    if (!in) {
+        problem = {0, "out of memory"};
+        return false;
+    }
+    if (torvik::hexsign::Check_IHexFile(in.get(), found)) {
+        return true;
+    }
+    problem = {found.line, found.reason};
+    return false;
+}
+
 int CFlashContainer::ParseVersionInfo(const _mDOM_xmlNode* node, FlashFileInfo& info) const
 {
     const auto start_text = Attribute(*dom_, node, "START_BYTE");
@@ -346,11 +379,6 @@ void CFlashContainer::HexFile::set_process_runner(std::shared_ptr<ProcessRunner>
 namespace {
 
 using torvik::hexsign::IHexRecord;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::uint8_t Bcd(std::uint8_t x) { return x == 0xFF ? std::uint8_t{0xFF} : static_cast<std::uint8_t>((x / 10) * 16 + x % 10); }
 

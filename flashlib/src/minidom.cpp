@@ -1,10 +1,10 @@
 #include "minidom.hpp"
 
+#include <platform/files.hpp>
 #include <platform/text.hpp>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -212,7 +212,29 @@ public:
                 return false;
             }
         }
+        // A document cut short (a download that ended early) leaves its elements open.
+        if (open_ != nullptr) {
+            return Fail(data_.size(), "element <" + open_->name + "> is not closed");
+        }
         return true;
+    }
+
+    /// Where and why the document did not load: "line 3, column 7: unterminated comment".
+    const std::string& error() const { return error_; }
+
+private:
+    bool Fail(std::size_t at, const std::string& why)
+    {
+        std::size_t line = 1;
+        std::size_t line_start = 0;
+        for (std::size_t i = 0; i < at && i < data_.size(); ++i) {
+            if (data_[i] == '\n') {
+                ++line;
+                line_start = i + 1;
+            }
+        }
+        error_ = "line " + std::to_string(line) + ", column " + std::to_string(at - line_start + 1) + ": " + why;
+        return false;
     }
 
 private:
@@ -254,7 +276,7 @@ private:
                 } else if (EqualsNoCase(*a.value, "ISO-8859-2")) {
                     doc_->encoding = MDomEncoding::Latin2;
                 } else {
-                    return false;  // names and texts could not be read
+                    return Fail(pos, "unknown encoding");  // names and texts could not be read
                 }
             }
         }
@@ -265,7 +287,7 @@ private:
     {
         const auto rest = data_.substr(pos);
         if (rest.substr(0, 2) == "<<") {
-            return false;
+            return Fail(pos, "'<<' where markup starts");
         }
         if (rest.substr(0, 4) == "<!--") {
             return Delimited(pos, 4, "-->", kMDomComment, "comment");
@@ -282,7 +304,7 @@ private:
         if (rest.substr(0, 2) == "</") {
             const std::size_t end = data_.find('>', pos);
             if (end == std::string_view::npos) {
-                return false;
+                return Fail(pos, "end tag without '>'");
             }
             if (open_ != nullptr) {
                 open_ = open_->parent;  // names are not compared
@@ -297,7 +319,7 @@ private:
     {
         const std::size_t end = data_.find(close, pos + open_length);
         if (end == std::string_view::npos) {
-            return false;
+            return Fail(pos, std::string("unterminated ") + name);
         }
         auto* node = NewNode(type, name);
         node->value = Decode(data_.substr(pos + open_length, end - pos - open_length), doc_->encoding);
@@ -311,7 +333,7 @@ private:
     {
         const std::size_t end = data_.find("?>", pos + 2);
         if (end == std::string_view::npos) {
-            return false;
+            return Fail(pos, "unterminated processing instruction");
         }
         const auto body = data_.substr(pos + 2, end - pos - 2);
         std::size_t name_end = 0;
@@ -342,7 +364,7 @@ private:
             keyword == "NAMESPACE") {
             const std::size_t end = data_.find('>', pos);
             if (end == std::string_view::npos) {
-                return false;
+                return Fail(pos, "unterminated declaration");
             }
             pos = end + 1;
             return true;
@@ -361,7 +383,7 @@ private:
             }
         }
         if (end >= data_.size()) {
-            return false;
+            return Fail(pos, "unterminated declaration");
         }
         const auto body = data_.substr(pos + 2 + keyword.size(), end - pos - 2 - keyword.size());
         auto* node = NewNode(kMDomDeclaration, Decode(keyword, doc_->encoding));
@@ -413,7 +435,7 @@ private:
         // The first '>' ends the tag, also inside a quoted value.
         const std::size_t end = data_.find('>', pos + 1);
         if (end == std::string_view::npos) {
-            return false;
+            return Fail(pos, "tag without '>'");
         }
         auto content = data_.substr(pos + 1, end - pos - 1);
         const bool empty = !content.empty() && content.back() == '/';
@@ -431,7 +453,7 @@ private:
         }
         std::vector<RawAttribute> attributes;
         if (!ParseAttributes(content.substr(i), attributes)) {
-            return false;
+            return Fail(pos, "unterminated quoted value");
         }
         auto* element = NewNode(kMDomElement, Decode(content.substr(name_start, i - name_start), doc_->encoding));
         for (const auto& a : attributes) {
@@ -505,6 +527,7 @@ private:
     std::string_view data_;
     _mDOM_xmlDoc* doc_;
     _mDOM_xmlNode* open_ = nullptr;  // innermost open element
+    std::string error_;
 };
 
 const _mDOM_xmlNode* FindAmongSiblings(const _mDOM_xmlNode* first, std::string_view name)
@@ -519,28 +542,33 @@ const _mDOM_xmlNode* FindAmongSiblings(const _mDOM_xmlNode* first, std::string_v
 
 }  // namespace
 
-_mDOM_xmlDoc* CminiDOM::LoadFile(const std::string& path) const
+_mDOM_xmlDoc* CminiDOM::LoadFile(const std::string& path, std::string* error) const
 {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in) {
+    std::string bytes;
+    if (const auto ec = torvik::platform::ReadWholeFile(std::filesystem::path(path), bytes)) {
+        if (error != nullptr) {
+            *error = ec.message();
+        }
         return nullptr;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return nullptr;
-    }
-    return LoadMemory(bytes.data(), bytes.size());
+    return LoadMemory(bytes.data(), bytes.size(), error);
 }
 
-_mDOM_xmlDoc* CminiDOM::LoadMemory(const char* data, std::size_t size) const
+_mDOM_xmlDoc* CminiDOM::LoadMemory(const char* data, std::size_t size, std::string* error) const
 {
     if (data == nullptr || size == 0) {
+        if (error != nullptr) {
+            *error = "the file is empty";
+        }
         return nullptr;
     }
     auto doc = std::make_unique<_mDOM_xmlDoc>();
     doc->created = std::time(nullptr);
     Loader loader(std::string_view(data, size), doc.get());
     if (!loader.Run()) {
+        if (error != nullptr) {
+            *error = loader.error();
+        }
         return nullptr;  // frees every node built so far
     }
     return doc.release();

@@ -61,11 +61,13 @@ struct _mDOM_xmlDoc {
 
 class CminiDOM {
 public:
-    /// Loads a document from a file (UTF-8 path). Null when the file is empty or unreadable or the
-    /// document is malformed ('<<', an unterminated tag, comment or quoted value, an unknown encoding).
-    _mDOM_xmlDoc* LoadFile(const std::string& path) const;
+    /// Loads a document from a file (UTF-8 path). Null when the file is empty, unreadable or larger than
+    /// any container, or the document is malformed ('<<', an unterminated tag, comment or quoted value,
+    /// an unknown encoding, an element left open at the end); `error` (may be null) then says why, with
+    /// the line and column where the reader stopped.
+    _mDOM_xmlDoc* LoadFile(const std::string& path, std::string* error = nullptr) const;
     /// The same from bytes in memory.
-    _mDOM_xmlDoc* LoadMemory(const char* data, std::size_t size) const;
+    _mDOM_xmlDoc* LoadMemory(const char* data, std::size_t size, std::string* error = nullptr) const;
     /// Frees a document and all its nodes (null allowed).
     void FreeDoc(_mDOM_xmlDoc* doc) const;
 

@@ -137,6 +137,9 @@ TEST(MiniDom, DeepNestingDoesNotExhaustTheStack)
         text += "<A>";
     }
     text += "<B/>";
+    for (int i = 0; i < 20000; ++i) {
+        text += "</A>";
+    }
     const auto doc = Load(text);
     ASSERT_NE(doc, nullptr);
     EXPECT_NE(CminiDOM().FindElement(doc.get(), "B"), nullptr);

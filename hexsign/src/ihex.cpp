@@ -55,6 +55,7 @@ int Read_IHexRecord(IHexRecord* record, std::FILE* in)
     char line[kIHexMaxLine + 1];
     int length = 0;
     bool any = false;
+    bool overlong = false;
     int c = 0;
     while ((c = std::getc(in)) != EOF) {
         any = true;
@@ -63,6 +64,8 @@ int Read_IHexRecord(IHexRecord* record, std::FILE* in)
         }
         if (length < kIHexMaxLine) {
             line[length++] = static_cast<char>(c);
+        } else {
+            overlong = true;
         }
     }
     if (c == EOF) {
@@ -73,20 +76,23 @@ int Read_IHexRecord(IHexRecord* record, std::FILE* in)
             return kIHexErrorEof;
         }
     }
-    line[length] = '\0';
-    if (const void* cr = std::memchr(line, '\r', static_cast<std::size_t>(length)); cr != nullptr) {
-        length = static_cast<int>(static_cast<const char*>(cr) - line);
+    while (length > 0 && line[length - 1] == '\r') {
+        --length;
     }
-    if (length == 0) {
+    line[length] = '\0';
+    if (length == 0 && !overlong) {
         return kIHexErrorNewline;
     }
-    if (length < 9 || line[0] != ':') {
+    // A carriage return inside the line means lines that end in CR alone: the reader would see the
+    // whole rest of the file as this one record.
+    if (overlong || length < 9 || line[0] != ':' || std::memchr(line, '\r', static_cast<std::size_t>(length)) != nullptr) {
         return kIHexErrorInvalidRecord;
     }
     const long count = HexValue(line + 1, 2);
     const long address = HexValue(line + 3, 4);
     const long type = HexValue(line + 7, 2);
-    if (count < 0 || address < 0 || type < 0 || length < 11 + 2 * count) {
+    // The line is the record and nothing else: a byte count that disagrees with the data is no record.
+    if (count < 0 || address < 0 || type < 0 || length != 11 + 2 * count) {
         return kIHexErrorInvalidRecord;
     }
     std::memset(record->data, 0, sizeof record->data);
@@ -166,6 +172,52 @@ int New_IHexRecord(int type, std::uint16_t address, const std::uint8_t* data, in
     }
     record->checksum = Checksum_IHexRecord(record);
     return kIHexOk;
+}
+
+std::string Describe_IHexResult(int result, const IHexRecord& record)
+{
+    switch (result) {
+    case kIHexOk:
+        return "valid record";
+    case kIHexErrorInvalidChecksum: {
+        char text[80];
+        std::snprintf(text, sizeof text, "checksum %02X does not match the record (its bytes give %02X)",
+                      record.checksum, Checksum_IHexRecord(&record));
+        return text;
+    }
+    case kIHexErrorNewline:
+        return "empty line";
+    case kIHexErrorFile:
+        return "cannot read the file";
+    case kIHexErrorEof:
+        return "end of file";
+    default:
+        return "invalid record";
+    }
+}
+
+bool Check_IHexFile(std::FILE* in, IHexProblem& problem)
+{
+    IHexRecord record;
+    bool ended = false;
+    for (int line = 1;; ++line) {
+        const int rc = Read_IHexRecord(&record, in);
+        if (rc == kIHexErrorEof) {
+            if (!ended) {
+                problem = {0, "no end record"};
+            }
+            return ended;
+        }
+        if (rc != kIHexOk) {
+            problem = {line, Describe_IHexResult(rc, record)};
+            return false;
+        }
+        if (ended) {
+            problem = {line, "a record after the end record"};
+            return false;
+        }
+        ended = record.type == 1;
+    }
 }
 
 void Print_IHexRecord(const IHexRecord* record)

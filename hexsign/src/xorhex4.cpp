@@ -1,11 +1,13 @@
 #include <hexsign/xorhex4.hpp>
 
 #include <hexsign/ihex.hpp>
-#include <platform/process.hpp>
+#include <platform/files.hpp>
 
-#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 namespace torvik::hexsign {
@@ -55,15 +57,18 @@ void FeedVectorSum(SignState& s, std::uint32_t a, IHexRecord& record, int i)
     }
 }
 
-int WriteSignatureRecords(const SignState& s, std::FILE* out, std::FILE* console)
+// The signature goes to 0x6FFFE whatever base the file is at: the extended address record comes first
+// unless the base is that segment already. The records after it then need their own base again.
+int WriteSignatureRecords(SignState& s, std::FILE* out, std::FILE* console)
 {
     IHexRecord record;
-    if (s.base <= 0x5FFFF) {
+    if (s.base != 0x60000) {
         const std::uint8_t upper[2] = {0x00, 0x06};
         New_IHexRecord(4, 0, upper, 2, &record);
         if (const int rc = Write_IHexRecord(&record, out); rc != kIHexOk) {
             return rc;
         }
+        s.base_moved = true;
     }
     const std::uint8_t value[2] = {static_cast<std::uint8_t>(s.signature & 0xFFu),
                                    static_cast<std::uint8_t>(s.signature >> 8u)};
@@ -133,12 +138,14 @@ int ProcessRecord(SignState& s, IHexRecord& record, std::FILE* out, std::FILE* c
         if (console != nullptr) {
             std::fprintf(console, "Koncovka adr:%05x %05xsegment:%x\n", s.record_address, s.running, s.base);
         }
+        s.ended = true;
         return EndHandling(s, out, console);
     case 2:
-        s.base = value16 * 16u;
-        return kIHexOk;
     case 4:
-        s.base = value16 * 65536u;
+        s.base = record.type == 2 ? value16 * 16u : value16 * 65536u;
+        s.base_type = record.type;
+        s.base_value = static_cast<std::uint16_t>(value16);
+        s.base_moved = false;
         return kIHexOk;
     case 5:
         Say(console, "Start zaznam");
@@ -148,85 +155,137 @@ int ProcessRecord(SignState& s, IHexRecord& record, std::FILE* out, std::FILE* c
     }
 }
 
+// Puts the base of the file back after the signature records moved it, before the next data record.
+int RestoreBase(SignState& s, std::FILE* out)
+{
+    s.base_moved = false;
+    const std::uint8_t value[2] = {static_cast<std::uint8_t>(s.base_value >> 8u),
+                                   static_cast<std::uint8_t>(s.base_value & 0xFFu)};
+    IHexRecord record;
+    New_IHexRecord(s.base_type == 2 ? 2 : 4, 0, value, 2, &record);
+    return Write_IHexRecord(&record, out);
+}
+
 }  // namespace
 
-int SignHexStream(std::FILE* in, std::FILE* out, std::FILE* console)
+int SignHexStream(std::FILE* in, std::FILE* out, std::FILE* console, IHexProblem* failure)
 {
     SignState state;
     IHexRecord record;
+    int line = 0;
+    auto fail = [failure, &line](int rc, std::string reason, bool onLine = true) {
+        if (failure != nullptr) {
+            failure->line = onLine ? line : 0;
+            failure->reason = std::move(reason);
+        }
+        return rc;
+    };
     for (;;) {
+        ++line;
         const int rc = Read_IHexRecord(&record, in);
-        if (rc == kIHexErrorInvalidChecksum) {
-            if (console != nullptr) {
-                std::fprintf(console, "Ukonceni:%i\n", rc);
-            }
-            // Copied with a corrected checksum but kept out of the signature and the vector sum.
-            if (Write_IHexRecord(&record, out) != kIHexOk) {
-                return kIHexErrorFile;
-            }
-            continue;
+        if (rc == kIHexErrorEof) {
+            return state.ended ? rc : fail(kIHexErrorInvalidRecord, "no end record", false);
         }
         if (rc != kIHexOk) {
             if (console != nullptr) {
                 std::fprintf(console, "Ukonceni:%i\n", rc);
             }
-            return rc;
+            return fail(rc, Describe_IHexResult(rc, record));
         }
-        if (ProcessRecord(state, record, out, console) != kIHexOk || Write_IHexRecord(&record, out) != kIHexOk) {
-            return kIHexErrorFile;
+        if (state.ended) {
+            return fail(kIHexErrorInvalidRecord, "a record after the end record");
+        }
+        if (ProcessRecord(state, record, out, console) != kIHexOk ||
+            (state.base_moved && record.type == 0 && RestoreBase(state, out) != kIHexOk) ||
+            Write_IHexRecord(&record, out) != kIHexOk) {
+            return fail(kIHexErrorFile, "cannot write the signed records", false);
         }
     }
 }
 
+namespace {
+
+constexpr const char* kProgram = "QuenbyFlashUtility";
+
+void PrintUsage(std::FILE* to, const char* argv0)
+{
+    std::fprintf(to, "Usage: %s <file>\n", argv0 != nullptr ? argv0 : kProgram);
+    std::fprintf(to, "Program vlozi xor 2 byty na konec kodu.\n\n");
+}
+
+// The pass over bytes held in memory; the signed file lands in `signed_bytes`.
+int SignBytes(std::string& bytes, std::string& signed_bytes, IHexProblem& failure)
+{
+    // An empty input still makes a stream (fmemopen wants a buffer of at least one byte).
+    char none = '\0';
+    std::FILE* in = bytes.empty() ? fmemopen(&none, 1, "r") : fmemopen(bytes.data(), bytes.size(), "r");
+    char* out_data = nullptr;
+    std::size_t out_size = 0;
+    std::FILE* out = open_memstream(&out_data, &out_size);
+    int rc = kIHexErrorFile;
+    if (in != nullptr && out != nullptr) {
+        if (bytes.empty()) {
+            std::fgetc(in);  // past the one byte: the stream is at its end
+        }
+        rc = SignHexStream(in, out, stdout, &failure);
+    } else {
+        failure.reason = "out of memory";
+    }
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    if (out != nullptr && std::fclose(out) == 0 && out_data != nullptr) {
+        signed_bytes.assign(out_data, out_size);
+    }
+    std::free(out_data);
+    return rc;
+}
+
+}  // namespace
+
 int RunSignTool(int argc, char** argv)
 {
+    const char* const argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : kProgram;
+    if (argc >= 2 && argv[1] != nullptr && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        PrintUsage(stdout, argv0);
+        return 0;
+    }
     if (argc < 2 || argv[1] == nullptr) {
-        std::fprintf(stderr, "Usage: %s <file>\n", argc > 0 && argv[0] != nullptr ? argv[0] : "QuenbyFlashUtility");
-        std::fprintf(stderr, "Program vlozi xor 2 byty na konec kodu.\n\n");
+        PrintUsage(stderr, argv0);
         return -1;
     }
     const std::filesystem::path input(argv[1]);
-    std::FILE* in = std::fopen(argv[1], "r");
-    if (in == nullptr) {
-        std::perror("Error opening file!");
-        return -1;
-    }
-    // The result is written beside the input under a unique name and renamed over it, so a failed
-    // run leaves the input as it was and two runs never share a temporary file.
+    // Only a regular file is signed in place: a device or a pipe is no firmware file to rewrite.
     std::error_code ec;
-    const auto dir = input.has_parent_path() ? input.parent_path() : std::filesystem::path(".");
-    std::string prefix = ".";
-    prefix.append(input.filename().string()).append(".");
-    const auto tmp_path = platform::CreateUniqueFile(dir, prefix, ec);
-    std::FILE* tmp = tmp_path.empty() ? nullptr : std::fopen(tmp_path.c_str(), "wb");
-    if (tmp == nullptr) {
-        errno = ec ? ec.value() : errno;
-        std::perror("Error opening tmp file!");
-        std::fclose(in);
-        if (!tmp_path.empty()) {
-            std::filesystem::remove(tmp_path, ec);
-        }
-        return -1;
-    }
-
-    const int rc = SignHexStream(in, tmp, stdout);
-    std::fclose(in);
-    const bool closed = std::fclose(tmp) == 0;
-    if (rc == kIHexErrorEof && closed) {
-        // Keep the input's permissions; the temporary file was created private.
-        const auto perms = std::filesystem::status(input, ec).permissions();
+    if (std::filesystem::exists(input, ec) && !std::filesystem::is_regular_file(input, ec)) {
+        ec = std::filesystem::is_directory(input) ? std::make_error_code(std::errc::is_a_directory)
+                                                  : make_error_code(platform::WriteRefusal::not_regular);
+    } else {
+        std::string bytes;
+        ec = platform::ReadWholeFile(input, bytes);
         if (!ec) {
-            std::filesystem::permissions(tmp_path, perms, ec);
-        }
-        std::filesystem::rename(tmp_path, input, ec);
-        if (!ec) {
+            std::string signed_bytes;
+            IHexProblem failure;
+            if (SignBytes(bytes, signed_bytes, failure) != kIHexErrorEof) {
+                if (failure.line > 0) {
+                    std::fprintf(stderr, "%s: %s:%d: %s; the file is left as it was\n", kProgram, argv[1],
+                                 failure.line, failure.reason.c_str());
+                } else {
+                    std::fprintf(stderr, "%s: %s: %s; the file is left as it was\n", kProgram, argv[1],
+                                 failure.reason.c_str());
+                }
+                return 2;
+            }
+            if (const auto written = platform::WriteFileSafely(input, signed_bytes)) {
+                std::fprintf(stderr, "%s: cannot write '%s': %s; the file is left as it was\n", kProgram, argv[1],
+                             written.message().c_str());
+                return 2;
+            }
             return 0;
         }
-        errno = ec.value();
-        std::perror("Error renaming tmp file!");
     }
-    std::filesystem::remove(tmp_path, ec);
-    return 2;
+    std::fprintf(stderr, "Error opening file!: %s\n", ec.message().c_str());
+    return -1;
 }
 
 }  // namespace torvik::hexsign

@@ -48,6 +48,10 @@ TEST(ReadIHexRecord, ResultCodes)
         {":020000040006F\n", kIHexErrorInvalidRecord}, // checksum cut short
         {":0G000001FF\n", kIHexErrorInvalidRecord},    // not a hex digit
         {":02000004zz06F4\n", kIHexErrorInvalidRecord},
+        {":00000001FFFF\n", kIHexErrorInvalidRecord},   // characters after the checksum
+        {":00000001FF \n", kIHexErrorInvalidRecord},
+        {":0200000000010203040506070809FD\n", kIHexErrorInvalidRecord},  // byte count short of the data
+        {":00000001FF\r:00000001FF\r", kIHexErrorInvalidRecord},        // CR alone as line end
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::string(c.line));
@@ -78,12 +82,11 @@ TEST(ReadIHexRecord, DecodesFieldsAndFillsRecordOnChecksumMismatch)
     EXPECT_EQ(Read_IHexRecord(&record, in.get()), kIHexErrorEof);
 }
 
-TEST(ReadIHexRecord, OverlongLineIsReadToItsEnd)
+TEST(ReadIHexRecord, OverlongLineIsInvalidAndReadToItsEnd)
 {
-    // Junk after the record is ignored, also beyond the reader's line limit; the next line still reads.
-    MemFile in(":00000001FF" + std::string(2000, 'X') + "\n:00000001FF\n");
+    MemFile in(":00000001FF" + std::string(2000, '0') + "\n:00000001FF\n");
     IHexRecord record;
-    EXPECT_EQ(Read_IHexRecord(&record, in.get()), kIHexOk);
+    EXPECT_EQ(Read_IHexRecord(&record, in.get()), kIHexErrorInvalidRecord);
     EXPECT_EQ(Read_IHexRecord(&record, in.get()), kIHexOk);
     EXPECT_EQ(Read_IHexRecord(&record, in.get()), kIHexErrorEof);
 }

@@ -78,9 +78,6 @@ const SignCase kSignCases[] = {
     {"StartRecordTakesTheSignatureBeforeIt",
      ":04000005000001C135\r\n:00000001FF\r\n",
      ":020000040006F4\r\n:02FFFE00AB3A1C\r\n:04000005000001C135\r\n:00000001FF\r\n"},
-    {"BadChecksumCopiedCorrectedAndNotSigned",
-     ":0400000000000000FF\r\n:00000001FF\r\n",
-     ":0400000000000000FC\r\n:020000040006F4\r\n:02FFFE00AB3A1C\r\n:00000001FF\r\n"},
     {"RecordGoingBackwardsSignedWithoutGapFill",
      ":0401000001020304F1\r\n:020000001122CB\r\n:00000001FF\r\n",
      ":0401000001020304F1\r\n:020000001122CB\r\n:020000040006F4\r\n:02FFFE00870179\r\n:00000001FF\r\n"},
@@ -88,9 +85,16 @@ const SignCase kSignCases[] = {
      ":020000040006F4\r\n:10FFF000A0A1A2A3A4A5A6A7A8A9AAABACADAEAF89\r\n:00000001FF\r\n",
      ":020000040006F4\r\n:02FFFE000523D9\r\n:10FFF000A0A1A2A3A4A5A6A7A8A9AAABACAD0523BE\r\n"
      ":02FFFE000523D9\r\n:00000001FF\r\n"},
-    {"NoEndRecordNoSignature",  // LF input comes out as CR LF
-     ":03004000010203B7\n",
-     ":03004000010203B7\r\n"},
+    {"LfInputComesOutAsCrLf",
+     ":00000001FF\n",
+     ":020000040006F4\r\n:02FFFE00AB3A1C\r\n:00000001FF\r\n"},
+    {"BaseAboveSignatureSegmentStillSignsAt6FFFE",  // only 0..0x1DFFD is filled: 0x8CAB
+     ":020000040007F3\r\n:0400000001020304F2\r\n:00000001FF\r\n",
+     ":020000040007F3\r\n:0400000001020304F2\r\n:020000040006F4\r\n:02FFFE00AB8CCA\r\n:00000001FF\r\n"},
+    {"SegmentBaseRestoredAfterSignatureRecords",  // data at 0x6FFF0 + 0xE under a segment base
+     ":020000026FFF8E\r\n:02000E00AABB8B\r\n:00000001FF\r\n",
+     ":020000026FFF8E\r\n:020000040006F4\r\n:02FFFE00AB8CCA\r\n:020000026FFF8E\r\n:02000E00AB8CB9\r\n"
+     ":020000040006F4\r\n:02FFFE00AB8CCA\r\n:00000001FF\r\n"},
 };
 
 class SignCases : public SignTool, public ::testing::WithParamInterface<SignCase> {};
@@ -106,15 +110,61 @@ TEST_P(SignCases, RewritesFileInPlace)
 INSTANTIATE_TEST_SUITE_P(Hex, SignCases, ::testing::ValuesIn(kSignCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST_F(SignTool, MalformedLineLeavesInputAndNoTemporaryFile)
+TEST_F(SignTool, MalformedInputLeavesFileAndSaysWhereOnStandardError)
 {
-    for (const std::string input : {":00000000FF\r\n\r\n:00000001FF\r\n", ":10000000\r\n:00000001FF\r\n"}) {
-        SCOPED_TRACE(input);
-        Write(input);
+    struct Case {
+        std::string input;
+        std::string error;  // after "QuenbyFlashUtility: <path>"
+    };
+    const Case kCases[] = {
+        {":0000000000\r\n\r\n:00000001FF\r\n", ":2: empty line"},
+        {":10000000\r\n:00000001FF\r\n", ":1: invalid record"},
+        {":0400000000000000FF\r\n:00000001FF\r\n", ":1: checksum FF does not match the record (its bytes give FC)"},
+        {":0200000000010203040506070809FD\r\n:00000001FF\r\n", ":1: invalid record"},
+        {":00000001FF\r:0400000001020304F6\r", ":1: invalid record"},
+        {":00000001FF\r\n:0400000001020304F2\r\n", ":2: a record after the end record"},
+        {":03004000010203B7\n", ": no end record"},
+        {"", ": no end record"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.input);
+        Write(c.input);
+        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStdout();
         EXPECT_EQ(Run(), 2);
-        EXPECT_EQ(Read(), input);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "QuenbyFlashUtility: " + file_.string() + c.error + "; the file is left as it was\n");
+        EXPECT_EQ(Read(), c.input);
         EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"image.hex"});
     }
+}
+
+TEST_F(SignTool, SignsTheTargetOfALinkAndRefusesWhatIsNoRegularFile)
+{
+    Write(":00000001FF\r\n");
+    const auto link = dir_ / "link.hex";
+    fs::create_symlink("image.hex", link);
+    std::string name = "QuenbyFlashUtility";
+    for (std::string path : {link.string(), std::string("/dev/null"), dir_.string()}) {
+        SCOPED_TRACE(path);
+        char* argv[] = {name.data(), path.data(), nullptr};
+        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStdout();
+        const int rc = RunSignTool(2, argv);
+        ::testing::internal::GetCapturedStdout();
+        const std::string error = ::testing::internal::GetCapturedStderr();
+        if (path == link.string()) {
+            EXPECT_EQ(rc, 0) << error;
+            EXPECT_TRUE(fs::is_symlink(link));
+            EXPECT_EQ(Read(), ":020000040006F4\r\n:02FFFE00AB3A1C\r\n:00000001FF\r\n");
+        } else {
+            EXPECT_EQ(rc, -1);
+            EXPECT_NE(error.find(path == "/dev/null" ? "not a regular file" : "Is a directory"), std::string::npos)
+                << error;
+        }
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(SignTool, UsageAndOpenErrors)
@@ -124,6 +174,12 @@ TEST_F(SignTool, UsageAndOpenErrors)
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunSignTool(1, argv), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Usage: QuenbyFlashUtility <file>\nProgram vlozi xor 2 byty na konec kodu.\n\n");
+    std::string help = "--help";
+    char* helpArgv[] = {name.data(), help.data(), nullptr};
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(RunSignTool(2, helpArgv), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "Usage: QuenbyFlashUtility <file>\nProgram vlozi xor 2 byty na konec kodu.\n\n");
 
     ::testing::internal::CaptureStderr();

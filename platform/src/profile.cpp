@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
-#include <fstream>
 #include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <platform/files.hpp>
 #include <platform/text.hpp>
 
 namespace torvik::platform {
@@ -390,21 +390,9 @@ IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 std::error_code IniFile::Open(const std::filesystem::path& path, std::unique_ptr<IniFile>& out)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::error_code(errno != 0 ? errno : ENOENT, std::generic_category());
-    }
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        return std::make_error_code(std::errc::is_a_directory);
-    }
     std::string bytes;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        return std::make_error_code(std::errc::io_error);
+    if (auto ec = ReadWholeFile(path, bytes)) {
+        return ec;
     }
     auto file = std::make_unique<IniFile>(path);
     file->document_ = ProfileDocument::Parse(DecodeProfileText(bytes));
@@ -431,53 +419,7 @@ void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key
 
 std::error_code IniFile::Commit()
 {
-    return WriteWholeFile(path_, document_.Encode());
-}
-
-std::error_code WriteWholeFile(const std::filesystem::path& path, std::string_view bytes)
-{
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string temp = folder.string();
-    temp += "/.";
-    temp += path.filename().string();
-    temp += ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return std::error_code(errno, std::generic_category());
-    }
-    auto fail = [&temp](int err) {
-        ::unlink(temp.c_str());
-        return std::error_code(err, std::generic_category());
-    };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            return fail(err);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    // mkstemp creates the file for the owner only; the result is an ordinary document.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return fail(err);
-    }
-    if (::close(fd) != 0) {
-        return fail(errno);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        return fail(errno);
-    }
-    return {};
+    return WriteFileSafely(path_, document_.Encode());
 }
 
 std::filesystem::path FromStoredPath(std::wstring_view stored)
@@ -489,6 +431,12 @@ std::filesystem::path FromStoredPath(std::wstring_view stored)
         }
     }
     return ToPath(text);
+}
+
+bool IsWindowsDrivePath(std::wstring_view stored)
+{
+    const std::wstring_view path = TrimBlanks(stored);
+    return path.size() >= 2 && path[1] == L':' && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
 }
 
 std::wstring RelativeStoredPath(const std::filesystem::path& folder, const std::filesystem::path& file)

@@ -1,5 +1,7 @@
 #include <platform/profile.hpp>
 
+#include "test_files.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,36 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace torvik::platform;
 
-std::string ReadBytes(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "profile_test.XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, ec);
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using namespace torvik::platform::test_support;
 
 // The behaviour every store shares, run against the file on disk (written, committed and read back)
 // and the one in memory.

@@ -41,7 +41,7 @@ public:
     /// valid UTF-8 holding non-ASCII text or starting with a byte-order mark. Reading again adds to
     /// what is there. Blocks for the read; not for concurrent use on one object.
     /// Returns 0 after a complete read (problems inside statements are not reported), -1 when the file
-    /// cannot be opened or read (the model is then unchanged).
+    /// cannot be opened or read or is larger than 256 MiB (`errno` says why; the model is unchanged).
     int ReadFromFile(const std::wstring& path, const std::wstring& locale);
 
     /// Parses DBC text held in memory exactly as ReadFromFile parses a file's bytes, without touching

@@ -263,8 +263,9 @@ struct TextBuffer {
     std::size_t size = 0;
 };
 
-/// Reads a whole file into `bytes` (the wide path goes to the file system as UTF-8). False when the
-/// file cannot be opened or read; `bytes` is then unspecified.
+/// Reads a whole file into `bytes` (the wide path goes to the file system as UTF-8), at most 256 MiB.
+/// False when the file cannot be opened or read or is larger; `errno` then says why (EFBIG for the size)
+/// and `bytes` is unspecified.
 KQ_DBCLIB_API bool load_file(const std::wstring& path, TextBuffer& bytes);
 
 /// Prepares file bytes for parsing, in place: drops each carriage return that directly precedes a line

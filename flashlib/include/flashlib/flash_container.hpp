@@ -12,6 +12,12 @@
 
 namespace kq::flashlib {
 
+/// Where and why a container's HEX text is not a sound HEX file.
+struct FlashHexProblem {
+    int line = 0;        ///< the line of the HEX text, from 1; 0 when the problem is not one line's
+    std::string reason;
+};
+
 class CminiDOM;
 struct _mDOM_xmlDoc;
 struct _mDOM_xmlNode;
@@ -66,6 +72,9 @@ public:
     /// (`version` unchanged when CONTAINER_VER is absent), -1 when it cannot be loaded, -2 when
     /// CONTAINER_VER holds no '.' or is not a number.
     int OpenContainer(Version& version);
+    /// Why the last OpenContainer returned -1: the system's reason, or where the XML reader stopped
+    /// and why ("line 9, column 1: element <FLASHCONTAINER> is not closed").
+    const std::string& GetLoadError() const;
     /// Reads every value; 0 when all parts succeeded, negative otherwise.
     int ParseValues();
 
@@ -90,6 +99,10 @@ public:
     /// terminated) and returns twice the number of characters of the whole text including its
     /// terminator; with no buffer or size 0 only returns that number; 0 when there is no HEX element.
     int GetFlashElementHex(wchar_t* buffer, int size) const;
+    /// Checks the HEX text as a whole file: every line a valid record, an end record last. True when it
+    /// is sound; otherwise `problem` says on which line of the HEX text and why. A firmware image that
+    /// fails here is damaged or cut short and must not be programmed.
+    bool CheckFlashElementHex(FlashHexProblem& problem) const;
     /// Fills the identity field positions from DEVICE_VERSION_INFO. Returns (children stored) - 4, so
     /// 0 when all four were given; -4 when the element or its children are missing. A field without
     /// START_BYTE or LENGTH is stored with length 0, which makes it inapplicable.
@@ -122,6 +135,7 @@ private:
     EraseBlockFlags erase_blocks_ = {};
     bool erase_blocks_defined_ = false;
     std::unique_ptr<CminiDOM> dom_;
+    std::string load_error_;
     _mDOM_xmlDoc* doc_ = nullptr;
     HexFile hex_file_;
 };

@@ -118,8 +118,8 @@ protected:
 };
 
 /// An INI file on disk. Opening reads the whole file once; writes stay in memory until `Commit`, which
-/// writes the whole document in one pass to a temporary file beside the target and renames it over
-/// the target, so a failed commit leaves the previous file intact.
+/// writes the whole document in one pass through `WriteFileSafely`, so a failed commit leaves the
+/// previous file intact.
 ///
 /// Files are read as Windows-1252 unless they start with a UTF-16LE or UTF-8 byte-order mark. They are
 /// written as Windows-1252 with CR LF line breaks; a document holding a character that Windows-1252
@@ -149,10 +149,6 @@ public:
     std::error_code Commit() override { return {}; }
 };
 
-/// Writes `bytes` to a temporary file beside `path` and renames it over `path`: either the whole new
-/// content is there afterwards or the old file is untouched (and no temporary file is left).
-std::error_code WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
-
 /// Decodes profile file bytes: UTF-16LE or UTF-8 after their byte-order marks, Windows-1252 otherwise.
 std::wstring DecodeProfileText(std::string_view bytes);
 
@@ -170,8 +166,12 @@ bool NamesEqual(std::wstring_view a, std::wstring_view b);
 std::wstring_view TrimBlanks(std::wstring_view text);
 
 /// A path as stored in a project or settings file, with '\' or '/' as separators, as a path of this
-/// system. Windows drive paths ("C:\...") stay relative here and do not resolve.
+/// system. A Windows drive path ("C:\...") comes out relative ("C:/..."): see IsWindowsDrivePath.
 std::filesystem::path FromStoredPath(std::wstring_view stored);
+
+/// Whether a stored path starts with a Windows drive ("C:\...", "d:/...", "C:"), which names no file
+/// on this system.
+bool IsWindowsDrivePath(std::wstring_view stored);
 
 /// The path of `file` relative to the folder `folder` in stored form: '\' separators, starting with
 /// ".\" unless it climbs with "..\". Empty when no such path exists.

@@ -9,7 +9,7 @@ std::unique_ptr<TS_Project> ProjectOpening::Run(const std::wstring& path)
     for (;;) {
         auto project = std::make_unique<TS_Project>();
         if (!project->OpenHeader(current)) {
-            failure_ = L"the project file '" + current + L"' cannot be read";
+            failure_ = L"the project file '" + current + L"' cannot be read: " + project->GetOpeningProblem();
             if (atStartup_) {
                 prompt_.ShowWarning(L"Project '" + current + L"' can't be loaded.");
                 return nullptr;
@@ -51,7 +51,7 @@ bool ProjectOpening::OpenDatabase(TS_Project& project, std::size_t nameIndex)
         }
         const Failure failure = loaded ? Failure::Selections : Failure::Database;
         failure_ = failure == Failure::Database
-                       ? L"database '" + name + L"' cannot be read"
+                       ? L"database '" + name + L"' cannot be read: " + project.GetOpeningProblem()
                        : L"some messages or signals of database '" + name + L"' are incorrectly set";
         if (atStartup_) {
             GiveUpAtStartup(project);

@@ -1,11 +1,14 @@
 // The project file (.tsp): an INI file with the settings of the project, not the databases themselves.
 #include <project/ts_project.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <cwchar>
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
@@ -348,7 +351,9 @@ bool TS_Project::OpenHeader(const std::wstring& path)
 {
     modified_ = false;
     std::unique_ptr<platform::IniFile> file;
-    if (platform::IniFile::Open(platform::ToPath(path), file)) {
+    openingProblem_.clear();
+    if (const auto ec = platform::IniFile::Open(platform::ToPath(path), file)) {
+        openingProblem_ = platform::FromUtf8(ec.message());
         return false;
     }
     projectFileSize_ = file->file_size();
@@ -388,39 +393,51 @@ std::unique_ptr<TS_DatabaseFile> TS_Project::ReadDatabaseFor(std::size_t nameInd
 
 bool TS_Project::LoadDatabase(std::size_t nameIndex)
 {
+    openingProblem_.clear();
     if (!openFile_ || nameIndex >= sectionNames_.size()) {
         return false;
     }
     const std::wstring& section = sectionNames_[nameIndex];
     const std::wstring relative = openFile_->GetString(section, L"Relative_Path").value_or(L"");
     const std::wstring absolute = openFile_->GetString(section, L"Absolute_Path").value_or(L"");
-    const std::wstring& stored = relative.empty() ? absolute : relative;
-    if (stored.empty()) {
-        return false;
-    }
     const fs::path folder = platform::ToPath(projectPath_).parent_path();
-    if (folder.empty()) {
+    if ((relative.empty() && absolute.empty()) || folder.empty()) {
+        openingProblem_ = L"the project gives no path for it";
         return false;
     }
-    const fs::path combined = (folder / platform::FromStoredPath(stored)).lexically_normal();
-    auto database = std::make_unique<TS_DatabaseFile>();
-    if (database->Load(platform::FromUtf8(combined.string())) != 0) {
-        // A project file moved without its databases still finds them where they were.
-        if (relative.empty() || absolute.empty()) {
-            return false;
-        }
-        database = std::make_unique<TS_DatabaseFile>();
-        if (database->Load(platform::FromUtf8(platform::FromStoredPath(absolute).string())) != 0) {
-            return false;
+    // The relative path first (against the project's folder), then the absolute one, so that a project
+    // file moved without its databases still finds them where they were.
+    std::vector<fs::path> candidates;
+    if (!relative.empty()) {
+        candidates.push_back((folder / platform::FromStoredPath(relative)).lexically_normal());
+    }
+    if (!absolute.empty()) {
+        if (platform::IsWindowsDrivePath(absolute)) {
+            // "C:\..." names no file on this system; looked up here it would find whatever happens
+            // to lie in a folder named "C:".
+            openingProblem_ = L"'" + absolute + L"': a Windows drive path, which names no file here";
+        } else {
+            candidates.push_back((folder / platform::FromStoredPath(absolute)).lexically_normal());
         }
     }
-    if (database->GetName() != section) {
-        return false;
+    for (const auto& candidate : candidates) {
+        const std::wstring path = platform::FromUtf8(candidate.string());
+        auto database = std::make_unique<TS_DatabaseFile>();
+        std::wstring reason;
+        if (database->Load(path) != 0) {
+            reason = platform::FromUtf8(std::generic_category().message(errno));
+        } else if (database->GetName() != section) {
+            reason = L"it holds database '" + database->GetName() + L"'";
+        } else {
+            const bool modified = modified_;
+            const bool added = AppendDatabase(std::move(database));
+            modified_ = modified;
+            openingProblem_.clear();
+            return added;
+        }
+        openingProblem_ += (openingProblem_.empty() ? L"'" : L"; '") + path + L"': " + reason;
     }
-    const bool modified = modified_;
-    const bool added = AppendDatabase(std::move(database));
-    modified_ = modified;
-    return added;
+    return false;
 }
 
 bool TS_Project::LoadSelections(std::size_t nameIndex)

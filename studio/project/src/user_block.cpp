@@ -149,6 +149,38 @@ std::int32_t TS_Project::BuildUserBlock()
     return length;
 }
 
+std::vector<std::wstring> TS_Project::MessagesWithMotorolaSignals() const
+{
+    std::vector<std::wstring> names;
+    for (const auto& database : databases_) {
+        for (const auto& [id, message] : database->network->messages) {
+            if (message->channelMask == 0) {
+                continue;
+            }
+            for (const auto& [name, signal] : message->signals) {
+                if (signal->byteOrder == kq::dbclib::ByteOrder::Motorola) {
+                    names.push_back(message->name);
+                    break;
+                }
+            }
+        }
+    }
+    return names;
+}
+
+std::wstring TS_Project::MotorolaSignalsNotice(const std::vector<std::wstring>& messages)
+{
+    if (messages.empty()) {
+        return {};
+    }
+    std::wstring text = L"Signals in Motorola (big-endian) byte order are sent in the device's bit numbering "
+                        L"(least significant bit at the start bit, counting upwards) in: ";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        text += (i == 0 ? L"" : L", ") + messages[i];
+    }
+    return text;
+}
+
 int TS_Project::AppendChannelSetups(std::uint8_t* start, int capacity) const
 {
     Bytes bytes;

@@ -209,6 +209,22 @@ TEST_F(ProjectFile, OpensAProjectWrittenOnWindows)
     EXPECT_EQ(body.network->messages.at(0x200)->channelMask, 0);
 }
 
+TEST_F(ProjectFile, AWindowsDrivePathNamesNoFile)
+{
+    // A folder named "C:" beside the project must not pass for the drive.
+    Dbc("body.dbc", "C:/Daten/body.dbc");
+    WriteBytes(dir_ / "drive.tsp", "[CAN]\r\nSetup3=2\r\nSetup4=2\r\n[Network]\r\nDbc_Names=Body\r\n"
+                                   "[Body]\r\nAbsolute_Path=C:\\Daten\\body.dbc\r\n");
+    ScriptedPrompt prompt;
+    prompt.answers = {false, false};
+    ProjectOpening opening(prompt, false);
+    EXPECT_FALSE(opening.Run(W(dir_ / "drive.tsp")));
+    EXPECT_EQ(opening.failure(),
+              L"database 'Body' cannot be read: 'C:\\Daten\\body.dbc': a Windows drive path, which names no file here");
+    ASSERT_FALSE(prompt.shown.empty());
+    EXPECT_NE(prompt.shown.front().find(L"Would you like to replace it?"), std::wstring::npos);
+}
+
 TEST_F(ProjectFile, SaveOpenSaveReproducesTheFile)
 {
     const fs::path dbc = Dbc("body.dbc", "p/dbc/body.dbc");
@@ -373,12 +389,14 @@ TEST_F(OpeningSequence, CancelAbandonsTheProject)
     prompt.answers = {false, false};
     ProjectOpening opening(prompt, false);
     EXPECT_FALSE(opening.Run(Path()));
-    EXPECT_EQ(opening.failure(), L"database 'Ghost' cannot be read");
+    const std::wstring why = L"database 'Ghost' cannot be read: '" + W(dir_ / "dbc" / "ghost.dbc") +
+                             L"': No such file or directory";
+    EXPECT_EQ(opening.failure(), why);
 
     NonInteractivePrompt safe;
     ProjectOpening unattended(safe, false);
     EXPECT_FALSE(unattended.Run(Path()));
-    EXPECT_EQ(unattended.failure(), L"database 'Ghost' cannot be read");
+    EXPECT_EQ(unattended.failure(), why);
 }
 
 TEST_F(OpeningSequence, AReplacementMustCarryTheRequiredName)

@@ -105,6 +105,13 @@ public:
     const std::uint8_t* GetUserBlock() const { return userBlock_.data(); }
     std::int32_t GetUserBlockLength() const { return userBlockLength_; }
 
+    /// The selected messages (in database and identifier order) that carry signals in Motorola byte
+    /// order. The device numbers the bits of every signal from its least significant bit at the start bit
+    /// upwards, as the project's payload does; a big-endian signal is sent in that numbering.
+    std::vector<std::wstring> MessagesWithMotorolaSignals() const;
+    /// What the user is told, once per build or upload, about those messages; empty when there are none.
+    static std::wstring MotorolaSignalsNotice(const std::vector<std::wstring>& messages);
+
     /// Build steps: each writes into [start, start + capacity) and returns the bytes written, or minus
     /// the size of the piece that did not fit (nothing of that piece is written).
     int AppendChannelSetups(std::uint8_t* start, int capacity) const;
@@ -134,6 +141,10 @@ public:
     /// Lets go of the project file once the opening sequence is over.
     void EndOpening();
 
+    /// Why the last OpenHeader or LoadDatabase failed: each path tried and the reason, for example
+    /// "'/home/u/SimDemo.dbc': No such file or directory".
+    const std::wstring& GetOpeningProblem() const { return openingProblem_; }
+
     /// The database section names of the project file being opened.
     const std::vector<std::wstring>& GetDatabaseSectionNames() const { return sectionNames_; }
 
@@ -161,6 +172,7 @@ private:
     std::vector<std::wstring> sectionNames_;
     std::map<std::uint32_t, std::uint32_t> channelSetups_;
     std::unique_ptr<platform::IniFile> openFile_;  ///< the project file while it is being opened
+    std::wstring openingProblem_;
 };
 
 }  // namespace torvik::studio
