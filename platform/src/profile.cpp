@@ -419,7 +419,12 @@ void DocumentStore::WriteString(std::wstring_view section, std::wstring_view key
 
 std::error_code IniFile::Commit()
 {
-    return WriteFileSafely(path_, document_.Encode());
+    return Commit(WriteRules{});
+}
+
+std::error_code IniFile::Commit(const WriteRules& rules)
+{
+    return WriteFileSafely(path_, document_.Encode(), rules);
 }
 
 std::filesystem::path FromStoredPath(std::wstring_view stored)

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <platform/files.hpp>
+
 namespace torvik::platform {
 
 /// A store of named sections holding `key=value` lines, with the semantics that callers of the
@@ -134,6 +136,8 @@ public:
     static std::error_code Open(const std::filesystem::path& path, std::unique_ptr<IniFile>& out);
 
     std::error_code Commit() override;
+    /// Commit under the rules of a command's other files (for example: never over its inputs).
+    std::error_code Commit(const WriteRules& rules);
 
     /// Size in bytes of the file when it was opened (0 for a new document).
     std::uintmax_t file_size() const { return file_size_; }

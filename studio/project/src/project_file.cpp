@@ -255,6 +255,7 @@ fs::path AbsolutePath(const fs::path& path)
 bool TS_Project::SaveProject(const std::wstring& path)
 {
     const std::wstring target = path.empty() ? projectPath_ : path;
+    saveError_.clear();
     if (target.empty()) {
         return false;
     }
@@ -267,7 +268,15 @@ bool TS_Project::SaveProject(const std::wstring& path)
         }
     }
     file.ReserveSections(sections);
-    if (!WriteTo(file, AbsolutePath(file_path).parent_path()) || file.Commit()) {
+    if (!WriteTo(file, AbsolutePath(file_path).parent_path())) {
+        return false;
+    }
+    // "Save as" onto one of the databases would destroy it.
+    platform::WriteRules rules;
+    for (const auto& database : databases_) {
+        rules.inputs.push_back(platform::ToPath(database->path));
+    }
+    if ((saveError_ = file.Commit(rules))) {
         return false;
     }
     if (!path.empty()) {

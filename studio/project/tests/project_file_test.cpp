@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <platform/files.hpp>
+
 #include <platform/text.hpp>
 #include <project/ts_project.hpp>
 
@@ -255,6 +257,13 @@ TEST_F(ProjectFile, SaveOpenSaveReproducesTheFile)
     ext.signals.at(L"A")->rawValue = RawNumber(1) << 7;
     project.SetChannelSetup(3, -1, 6);
     project.SetChannelSetup(4, 4, 6);
+
+    // Saved "as" its own database, the project would destroy it.
+    const std::string dbcBytes = ReadBytes(dbc);
+    EXPECT_FALSE(project.SaveProject(W(dbc)));
+    EXPECT_EQ(project.GetSaveError(), torvik::platform::WriteRefusal::is_input);
+    EXPECT_EQ(ReadBytes(dbc), dbcBytes);
+    EXPECT_TRUE(project.IsModified());
 
     const fs::path first = dir_ / "p" / "first.tsp";
     ASSERT_TRUE(project.SaveProject(W(first)));

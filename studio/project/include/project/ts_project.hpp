@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <project/prompt.hpp>
@@ -123,8 +124,11 @@ public:
 
     /// Writes the project file to `path` (empty: the project's own path) in one pass, replacing the old
     /// file only when the whole file was written. On success a given path becomes the project's path and
-    /// the modified flag is cleared.
+    /// the modified flag is cleared. A path that names one of the project's databases is refused.
     bool SaveProject(const std::wstring& path);
+    /// Why the last SaveProject failed (empty after a success or when the project itself was
+    /// incomplete: no path, a channel without setup).
+    const std::error_code& GetSaveError() const { return saveError_; }
 
     /// Opening, in three steps that the opening sequence drives: the header (channel setups and the
     /// database names), then each database by its position among those names, then its selections.
@@ -173,6 +177,7 @@ private:
     std::map<std::uint32_t, std::uint32_t> channelSetups_;
     std::unique_ptr<platform::IniFile> openFile_;  ///< the project file while it is being opened
     std::wstring openingProblem_;
+    std::error_code saveError_;
 };
 
 }  // namespace torvik::studio
