@@ -246,6 +246,19 @@ std::error_code SerialDevice::ApplySettings(const SerialSettings& settings)
     return {};
 }
 
+std::error_code SerialDevice::SetModemLines(bool dtr, bool rts)
+{
+    if (pty_) {
+        return std::make_error_code(std::errc::inappropriate_io_control_operation);
+    }
+    const int dtrBit = TIOCM_DTR;
+    const int rtsBit = TIOCM_RTS;
+    if (::ioctl(fd_, dtr ? TIOCMBIS : TIOCMBIC, &dtrBit) != 0 || ::ioctl(fd_, rts ? TIOCMBIS : TIOCMBIC, &rtsBit) != 0) {
+        return LastError();
+    }
+    return {};
+}
+
 SerialTransfer SerialDevice::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeout_ms)
 {
     if (fd_ < 0) {

@@ -54,6 +54,8 @@ public:
     bool IsOpen() const noexcept { return fd_ >= 0; }
     /// True when the open device is a pseudo-terminal.
     bool IsPseudoTerminal() const noexcept { return pty_; }
+    /// Asserts (true) or releases the DTR and RTS lines. ENOTTY where the device has no modem lines.
+    std::error_code SetModemLines(bool dtr, bool rts);
 
 private:
     int fd_ = -1;
