@@ -184,13 +184,11 @@ public:
         const int first = SectorOf(start);
         const int last = SectorOf(end);
         if (!client_ || first < 0 || last < first) {
-            Fail(client_ ? "no sectors at " + Hex(start) + " to " + Hex(end) : "not connected");
-            return 0;
+            return Fail(client_ ? "no sectors at " + Hex(start) + " to " + Hex(end) : "not connected");
         }
         bool blank = false;
         if (const auto s = client_->BlankCheck(first, last, blank); !s.ok()) {
-            Fail(s.message);
-            return 0;
+            return Fail(s.message);
         }
         return blank ? 2 : 3;
     }
@@ -354,7 +352,7 @@ private:
     int Fail(std::string why)
     {
         error_ = std::move(why);
-        return 0;
+        return kFailed;
     }
 
     template <typename Work>

@@ -52,6 +52,9 @@ struct ChipIdentity {
     std::uint32_t boot_minor = 0;
 };
 
+/// The status of every call that failed (LastError says why).
+inline constexpr int kFailed = -1;
+
 /// The flash library's roles. One connection at a time; the library holds its state.
 class FlashLibrary {
 public:
