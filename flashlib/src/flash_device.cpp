@@ -131,6 +131,19 @@ void CFlashDevice::DisconectHW()
     isp::CurrentFlashLibrary().Disconnect();
 }
 
+bool CFlashDevice::AllSectors(int (&flags)[128]) const
+{
+    const DeviceFlashProperty* property = nullptr;
+    if (!getDeviceFlashProperty(options_.selecteddevice, property)) {
+        last_error_ = "unknown device number " + std::to_string(options_.selecteddevice);
+        return false;
+    }
+    for (int n = 0; n < property->sectorCount && n < 128; ++n) {
+        flags[n] = 1;
+    }
+    return true;
+}
+
 int CFlashDevice::RunErase(const int flags[128], FlashProgressCallback callback, void* context, const char* hexPath)
 {
     const int status = isp::CurrentFlashLibrary().EraseSectors(-1, flags, 1, callback, context, hexPath);
@@ -142,14 +155,9 @@ int CFlashDevice::EraseMemory(FlashProgressCallback callback, void* context)
     if (container_.IsEraseBlockDefined()) {
         return RunErase(container_.GetEraseBlocks(), callback, context, hex_path_);
     }
-    const DeviceFlashProperty* property = nullptr;
-    if (!getDeviceFlashProperty(options_.selecteddevice, property)) {
-        last_error_ = "unknown device number " + std::to_string(options_.selecteddevice);
-        return -1;
-    }
     int flags[128] = {};
-    for (int n = 0; n < property->sectorCount && n < 128; ++n) {
-        flags[n] = 1;
+    if (!AllSectors(flags)) {
+        return -1;
     }
     return RunErase(flags, callback, context, hex_path_);
 }
@@ -164,14 +172,9 @@ int CFlashDevice::CheckErase() const
     if (container_.IsEraseBlockDefined()) {
         return CheckEraseBlocks(container_.GetEraseBlocks());
     }
-    const DeviceFlashProperty* property = nullptr;
-    if (!getDeviceFlashProperty(options_.selecteddevice, property)) {
-        last_error_ = "unknown device number " + std::to_string(options_.selecteddevice);
-        return -1;
-    }
     int flags[128] = {};
-    for (int n = 0; n < property->sectorCount && n < 128; ++n) {
-        flags[n] = 1;
+    if (!AllSectors(flags)) {
+        return -1;
     }
     return CheckEraseBlocks(flags);
 }

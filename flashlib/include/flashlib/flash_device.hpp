@@ -113,6 +113,8 @@ protected:
     void SetDefaultOptions();
 
 private:
+    /// Flags every sector of the selected device; false for an unknown device number.
+    bool AllSectors(int (&flags)[128]) const;
     int RunErase(const int flags[128], FlashProgressCallback callback, void* context, const char* hexPath);
     int Failed(int result) const;
 
