@@ -26,5 +26,6 @@ void AddDbcCommands(CLI::App& app);
 void AddContainerCommands(CLI::App& app);
 void AddProjectCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
+void AddFlashCommands(CLI::App& app);
 
 }  // namespace torvik::cli

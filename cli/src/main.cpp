@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     torvik::cli::AddContainerCommands(app);
     torvik::cli::AddProjectCommands(app);
     torvik::cli::AddDeviceCommands(app);
+    torvik::cli::AddFlashCommands(app);
 
     try {
         app.parse(argc, argv);

@@ -1,5 +1,7 @@
 #include <hexsign/ihex.hpp>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace torvik::hexsign {
@@ -218,6 +220,44 @@ bool Check_IHexFile(std::FILE* in, IHexProblem& problem)
         }
         ended = record.type == 1;
     }
+}
+
+std::string Format_IHexFile(std::uint32_t address, const std::uint8_t* data, std::size_t count)
+{
+    std::string text;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    if (out == nullptr) {
+        return text;
+    }
+    IHexRecord record;
+    auto page = [&](std::uint32_t at) {
+        const std::uint8_t upper[2] = {static_cast<std::uint8_t>(at >> 24u), static_cast<std::uint8_t>(at >> 16u)};
+        New_IHexRecord(4, 0, upper, 2, &record);
+        Write_IHexRecord(&record, out);
+    };
+    std::uint32_t at = address;
+    page(at);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t left = count - done;
+        const std::size_t pageLeft = 0x10000u - (at & 0xFFFFu);
+        const std::size_t n = std::min<std::size_t>({16, left, pageLeft});
+        New_IHexRecord(0, static_cast<std::uint16_t>(at & 0xFFFFu), data + done, static_cast<int>(n), &record);
+        Write_IHexRecord(&record, out);
+        done += n;
+        at += static_cast<std::uint32_t>(n);
+        if ((at & 0xFFFFu) == 0 && done < count) {
+            page(at);
+        }
+    }
+    New_IHexRecord(1, 0, nullptr, 0, &record);
+    Write_IHexRecord(&record, out);
+    if (std::fclose(out) == 0 && buffer != nullptr) {
+        text.assign(buffer, size);
+    }
+    std::free(buffer);
+    return text;
 }
 
 void Print_IHexRecord(const IHexRecord* record)

@@ -60,6 +60,10 @@ struct IHexProblem {
 /// last, with nothing after it. False and `problem` filled in at the first fault.
 bool Check_IHexFile(std::FILE* in, IHexProblem& problem);
 
+/// `count` bytes at `address` as a whole HEX file: an extended linear address record for every 64 KB page
+/// the data touches, data records of up to 16 bytes that never cross a page, an end record; CR LF lines.
+std::string Format_IHexFile(std::uint32_t address, const std::uint8_t* data, std::size_t count);
+
 /// Prints `record` in readable form to standard output (diagnostics).
 void Print_IHexRecord(const IHexRecord* record);
 

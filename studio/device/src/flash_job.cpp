@@ -1,0 +1,203 @@
+#include <device/flash_job.hpp>
+
+#include <devicelink/torvik_api.h>
+#include <flashlib/flash_container.hpp>
+#include <flashlib/flash_device.hpp>
+#include <platform/isp_flash.hpp>
+#include <platform/process.hpp>
+#include <platform/text.hpp>
+
+#include <algorithm>
+
+namespace torvik::studio {
+
+namespace {
+
+constexpr const char* kContainerName = "Torvik4-FlashContainer.fkq";
+constexpr std::uint32_t kLinkTimeoutMs = 1000;
+
+int OnProgress(int, unsigned long done, unsigned long total, void* context)
+{
+    auto* job = static_cast<std::pair<const FlashJob::ProgressSink*, const std::string*>*>(context);
+    if (job != nullptr && *job->first) {
+        (*job->first)({*job->second, done, total});
+    }
+    return 1;
+}
+
+// A device that runs its application is asked into its boot loader over the command protocol; one that
+// does not answer there is taken to be in its boot loader already.
+void SwitchToProgrammingMode(const std::string& port)
+{
+    void* link = NewTorvik();
+    if (link == nullptr) {
+        throw FlashJobError("cannot create a device session");
+    }
+    const std::int32_t connected = ConnectTorvik(link, port.c_str(), kLinkTimeoutMs, kLinkTimeoutMs);
+    std::int32_t switched = 0;
+    if (connected == 0) {
+        switched = BootloaderTorvik(link);
+        DisconnectTorvik(link);
+    }
+    DeleteTorvik(link);
+    if (connected == 0 && switched < 0) {
+        throw FlashJobError("cannot switch the Torvik4 on " + port + " to its boot loader (result " +
+                            std::to_string(switched) + ")");
+    }
+}
+
+std::string VersionText(const kq::flashlib::Version& version)
+{
+    return std::to_string(version.GetMajor()) + "." + std::to_string(version.GetMinor());
+}
+
+}  // namespace
+
+FlashJob::FlashJob(const std::string& port, ProgressSink progress, const std::filesystem::path& container)
+    : port_(port), progress_(std::move(progress))
+{
+    const auto path = container.empty() ? platform::ExecutableDirectory() / kContainerName : container;
+    container_ = std::make_unique<kq::flashlib::CFlashContainer>(platform::FromUtf8(path.string()));
+    kq::flashlib::Version format;
+    if (container_->OpenContainer(format) < 0) {
+        throw FlashJobError("cannot open the flash container '" + path.string() + "': " + container_->GetLoadError());
+    }
+    container_->ParseValues();
+    device_ = std::make_unique<kq::flashlib::CFlashDevice>(*container_);
+    device_->SetComPortName(port);
+    SwitchToProgrammingMode(port);
+    if (device_->ConnectToHW() != 0) {
+        restart_ = false;
+        throw FlashJobError("cannot connect to the boot loader on " + port + ": " + device_->GetLastError());
+    }
+}
+
+FlashJob::~FlashJob()
+{
+    if (device_ && restart_) {
+        device_->RestartDevice();
+    }
+    if (device_) {
+        device_->DisconectHW();
+    }
+}
+
+void FlashJob::Fail(const std::string& what) const
+{
+    throw FlashJobError(what + ": " + device_->GetLastError());
+}
+
+void FlashJob::Step(const char* name)
+{
+    step_ = name;
+    if (progress_) {
+        progress_({step_, 0, 0});
+    }
+}
+
+FlashDeviceFacts FlashJob::Facts()
+{
+    FlashDeviceFacts facts;
+    device_->GetChipIdentity(facts.part_id, facts.boot_major, facts.boot_minor);
+    const auto info = device_->GetDeviceInfo();
+    if (info.productCode == -1) {
+        Fail("cannot read the identity block");
+    }
+    facts.product_code = info.productCode;
+    facts.serial_number = info.serialNumber;
+    facts.hardware_version = VersionText(info.hwVersion);
+    facts.firmware_version = VersionText(info.fwVersion);
+    return facts;
+}
+
+std::vector<std::uint8_t> FlashJob::Read(std::uint32_t address, std::uint32_t count)
+{
+    std::vector<std::uint8_t> bytes(count);
+    Step("reading");
+    std::pair<const ProgressSink*, const std::string*> context{&progress_, &step_};
+    if (count == 0 || device_->ReadMemory(static_cast<int>(address), static_cast<int>(count), bytes.data(),
+                                          OnProgress, &context) != 0) {
+        Fail("cannot read " + std::to_string(count) + " bytes at " + std::to_string(address));
+    }
+    return bytes;
+}
+
+std::vector<int> FlashJob::SectorsOf(const std::filesystem::path& hexFile)
+{
+    platform::isp::MemoryImage image;
+    if (const auto status = platform::isp::LoadHexImage(hexFile, image); !status.ok()) {
+        throw FlashJobError(status.message);
+    }
+    std::vector<int> sectors;
+    for (int sector = 0; sector < platform::isp::kSectorCount; ++sector) {
+        const auto first = image.flash_set.begin() + platform::isp::SectorStart(sector);
+        const auto last = image.flash_set.begin() + platform::isp::SectorEnd(sector) + 1;
+        if (std::find(first, last, true) != last) {
+            sectors.push_back(sector);
+        }
+    }
+    return sectors;
+}
+
+void FlashJob::Write(const std::filesystem::path& hexFile, bool allowProtection)
+{
+    const auto sectors = SectorsOf(hexFile);
+    device_->AllowCodeReadProtection(allowProtection);
+    std::pair<const ProgressSink*, const std::string*> context{&progress_, &step_};
+    if (!sectors.empty()) {
+        int flags[128] = {};
+        for (const int sector : sectors) {
+            flags[sector] = 1;
+        }
+        Step("erasing");
+        if (device_->EraseBlocks(flags, OnProgress, &context) != 0) {
+            Fail("cannot erase the sectors of '" + hexFile.string() + "'");
+        }
+    }
+    device_->SetHexFilePath(platform::FromUtf8(hexFile.string()));
+    Step("programming");
+    const int programmed = device_->ProgramMemory(OnProgress, &context);
+    device_->AllowCodeReadProtection(false);
+    if (programmed != 0) {
+        Fail("cannot program '" + hexFile.string() + "'");
+    }
+    Step("verifying");
+    if (device_->VerifyMemory(OnProgress, &context) != 0) {
+        Fail("'" + hexFile.string() + "' is not what the flash holds");
+    }
+}
+
+void FlashJob::Erase(int first, int last)
+{
+    if (first < 0 || last < first || last >= platform::isp::kSectorCount) {
+        throw FlashJobError("no sectors " + std::to_string(first) + "-" + std::to_string(last) +
+                            " on the device (0 to " + std::to_string(platform::isp::kSectorCount - 1) + ")");
+    }
+    int flags[128] = {};
+    for (int sector = first; sector <= last; ++sector) {
+        flags[sector] = 1;
+    }
+    std::pair<const ProgressSink*, const std::string*> context{&progress_, &step_};
+    Step("erasing");
+    if (device_->EraseBlocks(flags, OnProgress, &context) != 0) {
+        Fail("cannot erase sectors " + std::to_string(first) + "-" + std::to_string(last));
+    }
+    const int blank = device_->CheckEraseBlocks(flags);
+    if (blank == -2) {
+        throw FlashJobError("sectors " + std::to_string(first) + "-" + std::to_string(last) +
+                            " are not blank after the erase");
+    }
+    if (blank != 0) {
+        Fail("cannot check the erased sectors");
+    }
+}
+
+void FlashJob::Restart()
+{
+    restart_ = false;
+    if (device_->RestartDevice() != 0) {
+        Fail("cannot restart the device");
+    }
+}
+
+}  // namespace torvik::studio
