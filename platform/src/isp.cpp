@@ -285,6 +285,21 @@ Status Client::Synchronize(std::uint32_t crystal_khz)
             // Some boot loaders echo the '?' before their answer.
             line.erase(0, line.find_first_not_of('?'));
             synchronized = line == "Synchronized";
+            if (synchronized) {
+                break;
+            }
+        }
+        // A line break ends whatever partial line the boot loader holds, so that the next '?' starts
+        // afresh; a boot loader still synchronised from an earlier session answers it with a code.
+        if (auto s = Send("\r\n"); !s.ok()) {
+            return s;
+        }
+        std::uint32_t code = 0;
+        while (ReadLine(line, options_.sync_timeout).ok()) {
+            if (ParseDecimal(line, code)) {
+                pending_.clear();
+                return Command("A 0", options_.answer_timeout);
+            }
         }
     }
     if (!synchronized) {
