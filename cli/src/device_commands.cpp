@@ -1,10 +1,12 @@
 // torvik ports|ping|eeprom: serial ports and the device's run-time services, through the C interface of
 // the device link library, the way the desktop program's dialogs use it.
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <devicelink/torvik_api.h>
@@ -35,9 +37,10 @@ public:
         }
         const std::int32_t r = ConnectTorvik(handle_, port_.c_str(), options.timeout_ms, options.timeout_ms);
         if (r != 0) {
+            const std::string message = ConnectError(r, LastConnectErrorTorvik(handle_));
             DeleteTorvik(handle_);
             handle_ = nullptr;
-            throw CommandError(ConnectError(r));
+            throw CommandError(message);
         }
     }
     ~Session()
@@ -53,15 +56,23 @@ public:
     void* handle() const { return handle_; }
 
 private:
-    std::string ConnectError(std::int32_t r) const
+    std::string ConnectError(std::int32_t r, std::int32_t system_error) const
     {
+        const std::string reason =
+            system_error > 0 ? " (" + std::generic_category().message(system_error) + ")" : std::string();
         if (r == -1) {
             return "port " + port_ + " is already in use";
         }
-        if (r == -2) {
-            return "cannot open port " + port_ + " (no such device, or not a serial port)";
+        if (r == -2 && system_error == EBUSY) {
+            return "port " + port_ + " is in use by another program" + reason;
         }
-        if (r == -3 || r == -4 || (r <= -100 && r > -300)) {
+        if (r == -2) {
+            return "cannot open port " + port_ + (reason.empty() ? " (no such device)" : reason);
+        }
+        if (r == -3 || r == -4) {
+            return "cannot set up port " + port_ + (reason.empty() ? " (result " + std::to_string(r) + ")" : reason);
+        }
+        if (r <= -100 && r > -300) {
             return "cannot set up port " + port_ + " (result " + std::to_string(r) + ")";
         }
         if (r == -314) {

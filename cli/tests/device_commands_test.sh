@@ -51,10 +51,31 @@ expect 1 - "^torvik: EEPROM address 29 is reserved; writes start at 30$" -- \
 expect 1 - "^torvik: the range of 2 bytes at 4095 is outside the 4096-byte EEPROM$" -- \
   "$torvik" eeprom read --port "$port" 4095 2
 expect 1 - "^torvik: invalid byte '256'" -- "$torvik" eeprom write --port "$port" 100 256
-expect 1 - "^torvik: cannot open port /nonexistent/tty" -- "$torvik" ping --port /nonexistent/tty
+expect 1 - "^torvik: cannot open port /nonexistent/tty \\(No such file or directory\\)$" -- \
+  "$torvik" ping --port /nonexistent/tty
 expect 1 - "^torvik: cannot open port COM250 " -- "$torvik" ping --port COM250
 
 start_sim silent --silent
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 100
+
+# A port that another program holds is in use, whoever asks. The holder waits for an answer that never
+# comes; it has the port once it holds the lock on it.
+"$torvik" ping --port "$port" --timeout 60000 >/dev/null 2>&1 &
+holder=$!
+pids+=("$holder")
+held=
+for _ in $(seq 500); do
+  for fd in /proc/$holder/fd/*; do
+    if [[ $(readlink "$fd") == "$port" ]] && grep -q "^lock:" "/proc/$holder/fdinfo/${fd##*/}" 2>/dev/null; then
+      held=1
+    fi
+  done
+  [[ -n $held ]] && break
+  sleep 0.02
+done
+[[ -n $held ]] || { echo "FAILED: the holder never opened $port"; failures=$((failures + 1)); }
+expect 1 - "^torvik: port $port is in use by another program \\(Device or resource busy\\)$" -- \
+  "$torvik" ping --port "$port" --timeout 100
+kill "$holder" 2>/dev/null
 
 exit $((failures > 0))

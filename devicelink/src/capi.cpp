@@ -61,6 +61,12 @@ int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint
                    [&](Torvik& t) { return t.Connect(port != nullptr ? port : "", readTimeout, writeTimeout); });
 }
 
+int32_t LastConnectErrorTorvik(void* torvik)
+{
+    // The port layer builds its errors from errno, so the value is one.
+    return Guarded(torvik, [](Torvik& t) { return t.LastConnectError().value(); });
+}
+
 int32_t DisconnectTorvik(void* torvik)
 {
     return Guarded(torvik, [](Torvik& t) { return t.Disconnect(); });

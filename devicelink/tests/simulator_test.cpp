@@ -1,4 +1,5 @@
 // Sessions through the C interface against the simulated device on a pseudo-terminal.
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -61,6 +62,31 @@ TEST_F(SimulatorTest, ConnectPingAndVersion)
     const auto frames = sim->ReceivedFrames();
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1], (std::vector<std::uint8_t>{0x01, 0x06, 0x09, 0x00, 0x10}));
+}
+
+TEST_F(SimulatorTest, FailedConnectKeepsTheSystemError)
+{
+    StartDevice();
+    Connect();
+    void* second = NewTorvik();
+    ASSERT_NE(second, nullptr);
+    static_cast<torvik::devicelink::Torvik*>(second)->ClearPrintStream();
+    struct Case {
+        std::string port;
+        std::int32_t error;
+    };
+    const Case cases[] = {{sim->DevicePath(), EBUSY}, {"/nonexistent/tty", ENOENT}, {"no-such-name", ENODEV}};
+    ::testing::internal::CaptureStderr();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        EXPECT_EQ(ConnectTorvik(second, c.port.c_str(), 50, 50), -2);
+        EXPECT_EQ(LastConnectErrorTorvik(second), c.error);
+    }
+    ::testing::internal::GetCapturedStderr();
+    DisconnectTorvik(session);
+    EXPECT_EQ(ConnectTorvik(second, sim->DevicePath().c_str(), 200, 200), 0);
+    EXPECT_EQ(LastConnectErrorTorvik(second), 0);
+    DeleteTorvik(second);
 }
 
 TEST_F(SimulatorTest, EepromReadWriteAndLimits)

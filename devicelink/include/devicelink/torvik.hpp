@@ -97,6 +97,8 @@ public:
     /// Connects at 2,000,000 baud 8E1 and probes the device: 0; a port error (-1 to -4); r - 100 for a
     /// time-out error, r - 200 for a flush error, r - 300 for a failed probe (-314: no answer).
     std::int32_t Connect(const std::string& port, std::uint32_t readTimeout, std::uint32_t writeTimeout);
+    /// The system error behind the port error of the last Connect (-2 to -4); empty when it had none.
+    std::error_code LastConnectError() const { return port_.LastConnectError(); }
     std::int32_t Disconnect();
     std::int32_t GetTimeout(std::uint32_t& readTimeout, std::uint32_t& writeTimeout);
     std::int32_t SetTimeout(std::uint32_t readTimeout, std::uint32_t writeTimeout);

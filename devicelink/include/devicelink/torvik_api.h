@@ -24,6 +24,10 @@ typedef void (*TorvikPrintFunction)(const char* text);
 TORVIK_C_API void* NewTorvik(void);
 TORVIK_C_API void DeleteTorvik(void* torvik);
 TORVIK_C_API int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint32_t writeTimeout);
+/* The system error (an errno value) that made the port part of the last ConnectTorvik fail (its results
+ * -2 to -4): EBUSY when another program holds the port, ENOENT or ENODEV when there is no such port; 0
+ * when that connect had no system error. */
+TORVIK_C_API int32_t LastConnectErrorTorvik(void* torvik);
 TORVIK_C_API int32_t DisconnectTorvik(void* torvik);
 TORVIK_C_API int32_t StartReceiverTorvik(void* torvik);
 TORVIK_C_API void StopReceiverTorvik(void* torvik);
