@@ -1,6 +1,7 @@
 // torvik ports|ping|eeprom: serial ports and the device's run-time services, through the C interface of
 // the device link library, the way the desktop program's dialogs use it.
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -85,19 +86,18 @@ private:
     void* handle_ = nullptr;
 };
 
+// Decimal, or hexadecimal after "0x": "040" is forty. No sign, blanks or other bases.
 std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max)
 {
-    std::size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty() || text[0] == '-' || value > max) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (first == last || error != std::errc() || end != last || value > max) {
         throw CommandError(std::string("invalid ") + what + " '" + text + "' (0 to " + std::to_string(max) + ")");
     }
-    return static_cast<std::uint32_t>(value);
+    return value;
 }
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)

@@ -51,6 +51,13 @@ expect 1 - "^torvik: EEPROM address 29 is reserved; writes start at 30$" -- \
 expect 1 - "^torvik: the range of 2 bytes at 4095 is outside the 4096-byte EEPROM$" -- \
   "$torvik" eeprom read --port "$port" 4095 2
 expect 1 - "^torvik: invalid byte '256'" -- "$torvik" eeprom write --port "$port" 100 256
+# Numbers are decimal or 0x hexadecimal, whatever their leading zeros.
+expect 0 "wrote 3 bytes at address 40" - -- "$torvik" eeprom write --port "$port" 040 010 0x0A 08
+expect 0 "^0028: 0A 0A 08$" - -- "$torvik" eeprom read --port "$port" 040 03
+for bad in 0x +5 " 5" 5. 0x1G 0b1 -0; do
+  pattern=$(printf '%s' "$bad" | sed 's/[][\\.*^$+?(){}|]/\\&/g')
+  expect 1 - "^torvik: invalid byte '$pattern' \\(0 to 255\\)$" -- "$torvik" eeprom write --port "$port" 100 "$bad"
+done
 expect 1 - "^torvik: cannot open port /nonexistent/tty \\(No such file or directory\\)$" -- \
   "$torvik" ping --port /nonexistent/tty
 expect 1 - "^torvik: cannot open port COM250 " -- "$torvik" ping --port COM250
