@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::uint32_t kEepromSize = 4096;
 constexpr std::uint32_t kBlock = 16;
+// Every wait for the device is bounded by the time-out, so it must stay short enough to end.
+constexpr std::uint32_t kMinTimeoutMs = 1;
+constexpr std::uint32_t kMaxTimeoutMs = 60000;
 
 struct DeviceOptions {
     std::string port;
@@ -103,7 +106,9 @@ std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
 {
     command.add_option("--port", options.port, "COM<n> or a device path such as /dev/ttyUSB0")->required();
-    command.add_option("--timeout", options.timeout_ms, "Read and write time-out in ms")->capture_default_str();
+    command.add_option("--timeout", options.timeout_ms, "Read and write time-out in ms (1 to 60000)")
+        ->capture_default_str()
+        ->check(CLI::Range(kMinTimeoutMs, kMaxTimeoutMs));
 }
 
 void RunPorts()
