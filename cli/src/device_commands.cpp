@@ -193,6 +193,12 @@ void RunEepromWrite(const DeviceOptions& options, const std::string& address_tex
         if (r < 0) {
             throw CommandError("the device did not restart (result " + std::to_string(r) + ")");
         }
+        // The restart waits a few seconds for the device but succeeds whether or not it came back.
+        const std::int32_t level = GetVersionTorvik(session.handle());
+        if (level < 0) {
+            throw CommandError("the device did not answer after the restart (result " + std::to_string(level) +
+                               "); the bytes were written");
+        }
     }
     std::printf("wrote %zu bytes at address %u\n", bytes.size(), address);
 }

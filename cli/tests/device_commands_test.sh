@@ -46,6 +46,7 @@ expect 0 "answered in .* protocol level 100" - -- "$torvik" ping --port "$port"
 expect 0 "^0040: FF$" - -- "$torvik" eeprom read --port "$port" 64 1
 expect 0 "wrote 3 bytes at address 100" - -- "$torvik" eeprom write --port "$port" 100 0x41 66 0xFF
 expect 0 "^0064: 41 42 FF$" - -- "$torvik" eeprom read --port "$port" 0x64 3
+expect 0 "wrote 1 bytes at address 103" - -- "$torvik" eeprom write --port "$port" --reboot 103 0x43
 expect 1 - "^torvik: EEPROM address 29 is reserved; writes start at 30$" -- \
   "$torvik" eeprom write --port "$port" 29 1
 expect 1 - "^torvik: the range of 2 bytes at 4095 is outside the 4096-byte EEPROM$" -- \
@@ -61,6 +62,11 @@ done
 expect 1 - "^torvik: cannot open port /nonexistent/tty \\(No such file or directory\\)$" -- \
   "$torvik" ping --port /nonexistent/tty
 expect 1 - "^torvik: cannot open port COM250 " -- "$torvik" ping --port COM250
+
+# A device that never answers again after its restart fails the command; the bytes are in.
+start_sim gone --state "$work/gone" --reboot-ms 600000
+expect 1 - "^torvik: the device did not answer after the restart \\(result -14\\); the bytes were written$" -- \
+  "$torvik" eeprom write --port "$port" --reboot 100 7
 
 start_sim silent --silent
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 100

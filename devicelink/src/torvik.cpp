@@ -1,5 +1,6 @@
 #include <devicelink/torvik.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -671,13 +672,26 @@ std::int32_t Torvik::Reboot(bool flag, std::uint32_t waitMs)
         return status;
     }
     ClearBookkeeping();
+    // The whole wait is bounded by waitMs: a device that stays silent must not stretch it to one read
+    // time-out per ping.
+    std::uint32_t read_timeout = 0;
+    std::uint32_t write_timeout = 0;
+    port_.GetTimeout(read_timeout, write_timeout);
+    const std::uint64_t deadline = clock_->NowMs() + waitMs;
     for (std::uint32_t i = 0; i < waitMs / 50; ++i) {
+        const std::uint64_t now = clock_->NowMs();
+        if (now >= deadline) {
+            break;
+        }
+        port_.SetTimeout(static_cast<std::uint32_t>(std::min<std::uint64_t>(read_timeout, deadline - now)),
+                         write_timeout);
         port_.Flush();
         if (Ping() == 0) {
             break;
         }
         clock_->SleepMs(50);
     }
+    port_.SetTimeout(read_timeout, write_timeout);
     return status;
 }
 

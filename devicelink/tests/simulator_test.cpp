@@ -20,9 +20,9 @@ using torvik::sim::Simulator;
 
 class SimulatorTest : public ::testing::Test {
 protected:
-    void StartDevice(SimOptions options = {})
+    void StartDevice(SimOptions options = {}, std::uint32_t reboot_ms = 20)
     {
-        options.reboot_ms = 20;
+        options.reboot_ms = reboot_ms;
         sim = std::make_unique<Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim->Start(error)) << error;
@@ -159,6 +159,22 @@ TEST_F(SimulatorTest, RebootWaitsForTheDeviceAndBootloaderSilencesIt)
     EXPECT_EQ(BootloaderTorvik(session), 0);
     EXPECT_EQ(sim->Mode(), SimMode::Bootloader);
     EXPECT_EQ(static_cast<torvik::devicelink::Torvik*>(session)->Ping(), -14);
+}
+
+TEST_F(SimulatorTest, RebootOfADeviceThatStaysSilentEndsWithinItsWait)
+{
+    StartDevice({}, 600000);
+    Connect(1000);
+    const auto start = std::chrono::steady_clock::now();
+    // The reboot itself was answered; the five-second wait for the device ends unanswered, and is not
+    // stretched to a full read time-out per ping (which would take over 100 s).
+    EXPECT_EQ(RebootTorvik(session, true), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    std::uint32_t read_timeout = 0;
+    std::uint32_t write_timeout = 0;
+    static_cast<torvik::devicelink::Torvik*>(session)->GetTimeout(read_timeout, write_timeout);
+    EXPECT_EQ(read_timeout, 1000u);
+    EXPECT_LT(GetVersionTorvik(session), 0);
 }
 
 TEST_F(SimulatorTest, MessagesSignalsAndRequests)

@@ -111,7 +111,9 @@ public:
     // Device control.
     std::int32_t Ping();
     std::int32_t GetVersion();
-    /// Reboots (mode 0 or 1) and then pings every 50 ms for up to waitMs until the device answers.
+    /// Reboots (mode 0 or 1) and then pings every 50 ms until the device answers, for at most waitMs in
+    /// all (each ping waits no longer than the time left). The reboot status, whether or not a ping was
+    /// answered; a caller that needs the device back asks it again.
     std::int32_t Reboot(bool flag, std::uint32_t waitMs);
     std::int32_t Reset();
     std::int32_t Bootloader();
