@@ -103,6 +103,32 @@ std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32
     return value;
 }
 
+// The line for an EEPROM block that failed. The device may have said no (a refusal status or an error
+// reply), or no valid answer came: then a write's outcome is unknown, since the device may have stored the
+// bytes and lost or garbled only its answer.
+std::string EepromFailure(void* session, std::int32_t r, bool writing, std::uint32_t count, std::uint32_t address)
+{
+    constexpr std::int32_t kRefusedResult = -21;
+    constexpr std::int32_t kFailedWait = -14;  // an error reply, or no valid answer
+    constexpr std::int32_t kHardwareNotice = 0x10000;
+    constexpr std::int32_t kRefusedStatus = 0xFFFF;
+    const std::string what = std::string(writing ? "writing " : "reading ") + std::to_string(count) +
+                             " bytes at address " + std::to_string(address);
+    const std::string result = " (result " + std::to_string(r) + ")";
+    const std::int32_t reply = LastReplyTorvik(session);
+    if (r == kRefusedResult || (r > 0 && (r & kRefusedStatus) == kRefusedStatus) ||
+        (r == kFailedWait && reply >= 0x81 && reply <= 0x83)) {
+        return "the device refused " + what + result;
+    }
+    if (r < 0 && r > -10) {
+        return "cannot send the command for " + what + " to the device" + result;
+    }
+    if (writing && r == kHardwareNotice) {
+        return "the device acknowledged " + what + " but reported a hardware error" + result;
+    }
+    return "no valid answer from the device to " + what + result + (writing ? "; the bytes may have been written" : "");
+}
+
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
 {
     command.add_option("--port", options.port, "COM<n> or a device path such as /dev/ttyUSB0")->required();
@@ -151,8 +177,7 @@ void RunEepromRead(const DeviceOptions& options, const std::string& address_text
         const std::int32_t r =
             ReadEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
-            throw CommandError("the device refused reading " + std::to_string(count) + " bytes at address " +
-                               std::to_string(address + done) + " (result " + std::to_string(r) + ")");
+            throw CommandError(EepromFailure(session.handle(), r, false, count, address + done));
         }
     }
     for (std::uint32_t line = 0; line < length; line += kBlock) {
@@ -184,8 +209,12 @@ void RunEepromWrite(const DeviceOptions& options, const std::string& address_tex
         const std::int32_t r =
             WriteEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
-            throw CommandError("the device refused writing " + std::to_string(count) + " bytes at address " +
-                               std::to_string(address + done) + " (result " + std::to_string(r) + ")");
+            std::string message =
+                EepromFailure(session.handle(), r, true, count, static_cast<std::uint32_t>(address + done));
+            if (done > 0) {
+                message += " (the " + std::to_string(done) + " bytes before were written)";
+            }
+            throw CommandError(message);
         }
     }
     if (reboot) {

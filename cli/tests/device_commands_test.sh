@@ -68,6 +68,21 @@ start_sim gone --state "$work/gone" --reboot-ms 600000
 expect 1 - "^torvik: the device did not answer after the restart \\(result -14\\); the bytes were written$" -- \
   "$torvik" eeprom write --port "$port" --reboot 100 7
 
+# An answer that is lost or garbled is no refusal: the bytes may be in, and here they are. The first
+# answer (to the connect probe) is sound, the second (to the write) has a bad checksum.
+start_sim garbled --state "$work/garbled" --corrupt-checksum 2
+expect 1 - "^torvik: no valid answer from the device to writing 3 bytes at address 200 \\(result -14\\); the bytes may have been written$" -- \
+  "$torvik" eeprom write --port "$port" 200 1 2 3
+start_sim notices --state "$work/garbled" --hw-errors
+expect 1 - "^torvik: the device acknowledged writing 1 bytes at address 203 but reported a hardware error \\(result 65536\\)$" -- \
+  "$torvik" eeprom write --port "$port" 203 4
+start_sim sound --state "$work/garbled"
+expect 0 "^00C8: 01 02 03 04$" - -- "$torvik" eeprom read --port "$port" 200 4
+# The answer to the connect probe takes the first nine bytes; the tenth, which starts the next answer, is lost.
+start_sim dropping --drop-every 10
+expect 1 - "^torvik: no valid answer from the device to reading 16 bytes at address 100 \\(result -14\\)$" -- \
+  "$torvik" eeprom read --port "$port" 100 16
+
 start_sim silent --silent
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 100
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 1

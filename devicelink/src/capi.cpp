@@ -281,6 +281,11 @@ int32_t DisableCrcTorvik(void* torvik, uint16_t handler)
     return Guarded(torvik, [&](Torvik& t) { return t.DisableCrc(handler); });
 }
 
+int32_t LastReplyTorvik(void* torvik)
+{
+    return Guarded(torvik, [](Torvik& t) { return static_cast<int32_t>(t.LastReply()); });
+}
+
 int32_t ReadEepromTorvik(void* torvik, uint16_t address, uint8_t length, uint8_t* out)
 {
     return Guarded(torvik, [&](Torvik& t) { return t.ReadEeprom(address, length, out); });

@@ -277,11 +277,13 @@ std::int32_t Torvik::NoAnswer(bool quiet)
 
 std::int32_t Torvik::GetResponse(bool quiet)
 {
+    last_reply_ = 0;
     if (running_) {
         RecvMessage record;
         if (ReadSyncMessage(seq_, record, kSyncPolls, quiet) != 0) {
             return -5;
         }
+        last_reply_ = record.id;
         return StatusValue(record.payload);
     }
     std::uint32_t read_timeout = 0;
@@ -306,6 +308,7 @@ std::int32_t Torvik::GetResponse(bool quiet)
                 }
                 hw_error = true;
             } else if (record.seq == seq_ && record.id != kAsync) {
+                last_reply_ = record.id;
                 switch (record.id) {
                     case kOk:
                         return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
@@ -323,11 +326,13 @@ std::int32_t Torvik::GetResponse(bool quiet)
 std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet)
 {
     out.clear();
+    last_reply_ = 0;
     if (running_) {
         RecvMessage record;
         if (ReadSyncMessage(seq_, record, kSyncPolls, quiet) != 0) {
             return -5;
         }
+        last_reply_ = record.id;
         out = record.payload;
         return 0;
     }
@@ -351,6 +356,7 @@ std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet
                 }
                 hw_error = true;
             } else if (record.seq == seq_) {
+                last_reply_ = record.id;
                 switch (record.id) {
                     case kData1:
                     case kData2:

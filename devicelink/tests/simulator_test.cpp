@@ -110,7 +110,9 @@ TEST_F(SimulatorTest, EepromReadWriteAndLimits)
     EXPECT_EQ(WriteEepromTorvik(session, 29, 1, vin), -1);
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(WriteEepromTorvik(session, 4090, 16, vin), -21);  // past the end
+    EXPECT_EQ(LastReplyTorvik(session), 0x80);
     EXPECT_EQ(ReadEepromTorvik(session, 4095, 2, block), -14);  // refused read
+    EXPECT_EQ(LastReplyTorvik(session), 0x81);
     EXPECT_EQ(ReadEepromTorvik(session, 4095, 1, block), 0);
 }
 
@@ -306,6 +308,12 @@ TEST_F(SimulatorTest, FaultsSwitchedOnWhileConnected)
     sim->SetHwErrorNotices(false);
     sim->SetCorruptEveryNth(1);
     EXPECT_EQ(t.Ping(), -14);
+    // A write whose answer was garbled ends like a refused one, but the device stored the bytes: only the
+    // reply that ended the wait tells the two apart.
+    const std::uint8_t written = 0x5A;
+    EXPECT_EQ(WriteEepromTorvik(session, 100, 1, &written), -14);
+    EXPECT_EQ(LastReplyTorvik(session), 0);
+    EXPECT_EQ(sim->Eeprom()[100], 0x5A);
     sim->SetCorruptEveryNth(0);
     sim->SetSilent(true);
     std::int64_t now = 0;

@@ -208,6 +208,11 @@ public:
     void SetClock(std::shared_ptr<Clock> clock);
     std::int16_t ProtocolLevel() const { return level_; }
     std::uint8_t Sequence() const { return seq_; }
+    /// Identifier of the reply that ended the last wait for an answer: 0x80 an OK packet, 0x81 to 0x83 the
+    /// device's error replies, 0x91 or 0x92 data, or an unknown identifier; 0 when the wait ended without
+    /// a valid answer (time-out, only bad frames). Tells a refusal from a lost answer, which both give
+    /// r - 10 = -14.
+    std::uint8_t LastReply() const { return last_reply_; }
     /// Sinks on a channel (-1 out of range).
     int PrintStreamCount(int channel) const { return printer_.Count(channel); }
 
@@ -248,6 +253,7 @@ private:
     std::int32_t requested_count_ = 0;
     std::uint8_t seq_ = 0;
     std::int16_t level_ = -1;
+    std::uint8_t last_reply_ = 0;
     std::ofstream debug_;
     Printer printer_;
     std::shared_ptr<Clock> clock_;
