@@ -76,8 +76,12 @@ expect 1 - "^torvik: no valid answer from the device to writing 3 bytes at addre
 start_sim notices --state "$work/garbled" --hw-errors
 expect 1 - "^torvik: the device acknowledged writing 1 bytes at address 203 but reported a hardware error \\(result 65536\\)$" -- \
   "$torvik" eeprom write --port "$port" 203 4
+# A device that says no has not written anything: that is a refusal.
+start_sim protected --state "$work/garbled" --write-protect
+expect 1 - "^torvik: the device refused writing 1 bytes at address 204 \\(result -14\\)$" -- \
+  "$torvik" eeprom write --port "$port" 204 5
 start_sim sound --state "$work/garbled"
-expect 0 "^00C8: 01 02 03 04$" - -- "$torvik" eeprom read --port "$port" 200 4
+expect 0 "^00C8: 01 02 03 04 FF$" - -- "$torvik" eeprom read --port "$port" 200 5
 # The answer to the connect probe takes the first nine bytes; the tenth, which starts the next answer, is lost.
 start_sim dropping --drop-every 10
 expect 1 - "^torvik: no valid answer from the device to reading 16 bytes at address 100 \\(result -14\\)$" -- \
