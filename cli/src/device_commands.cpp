@@ -1,10 +1,13 @@
 // torvik ports|ping|eeprom: serial ports and the device's run-time services, through the C interface of
 // the device link library, the way the desktop program's dialogs use it.
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <devicelink/torvik_api.h>
@@ -18,6 +21,9 @@ namespace {
 
 constexpr std::uint32_t kEepromSize = 4096;
 constexpr std::uint32_t kBlock = 16;
+// Every wait for the device is bounded by the time-out, so it must stay short enough to end.
+constexpr std::uint32_t kMinTimeoutMs = 1;
+constexpr std::uint32_t kMaxTimeoutMs = 60000;
 
 struct DeviceOptions {
     std::string port;
@@ -35,9 +41,10 @@ public:
         }
         const std::int32_t r = ConnectTorvik(handle_, port_.c_str(), options.timeout_ms, options.timeout_ms);
         if (r != 0) {
+            const std::string message = ConnectError(r, LastConnectErrorTorvik(handle_));
             DeleteTorvik(handle_);
             handle_ = nullptr;
-            throw CommandError(ConnectError(r));
+            throw CommandError(message);
         }
     }
     ~Session()
@@ -53,15 +60,23 @@ public:
     void* handle() const { return handle_; }
 
 private:
-    std::string ConnectError(std::int32_t r) const
+    std::string ConnectError(std::int32_t r, std::int32_t system_error) const
     {
+        const std::string reason =
+            system_error > 0 ? " (" + std::generic_category().message(system_error) + ")" : std::string();
         if (r == -1) {
             return "port " + port_ + " is already in use";
         }
-        if (r == -2) {
-            return "cannot open port " + port_ + " (no such device, or not a serial port)";
+        if (r == -2 && system_error == EBUSY) {
+            return "port " + port_ + " is in use by another program" + reason;
         }
-        if (r == -3 || r == -4 || (r <= -100 && r > -300)) {
+        if (r == -2) {
+            return "cannot open port " + port_ + (reason.empty() ? " (no such device)" : reason);
+        }
+        if (r == -3 || r == -4) {
+            return "cannot set up port " + port_ + (reason.empty() ? " (result " + std::to_string(r) + ")" : reason);
+        }
+        if (r <= -100 && r > -300) {
             return "cannot set up port " + port_ + " (result " + std::to_string(r) + ")";
         }
         if (r == -314) {
@@ -74,25 +89,52 @@ private:
     void* handle_ = nullptr;
 };
 
+// Decimal, or hexadecimal after "0x": "040" is forty. No sign, blanks or other bases.
 std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max)
 {
-    std::size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty() || text[0] == '-' || value > max) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (first == last || error != std::errc() || end != last || value > max) {
         throw CommandError(std::string("invalid ") + what + " '" + text + "' (0 to " + std::to_string(max) + ")");
     }
-    return static_cast<std::uint32_t>(value);
+    return value;
+}
+
+// The line for an EEPROM block that failed. The device may have said no (a refusal status or an error
+// reply), or no valid answer came: then a write's outcome is unknown, since the device may have stored the
+// bytes and lost or garbled only its answer.
+std::string EepromFailure(void* session, std::int32_t r, bool writing, std::uint32_t count, std::uint32_t address)
+{
+    constexpr std::int32_t kRefusedResult = -21;
+    constexpr std::int32_t kFailedWait = -14;  // an error reply, or no valid answer
+    constexpr std::int32_t kHardwareNotice = 0x10000;
+    constexpr std::int32_t kRefusedStatus = 0xFFFF;
+    const std::string what = std::string(writing ? "writing " : "reading ") + std::to_string(count) +
+                             " bytes at address " + std::to_string(address);
+    const std::string result = " (result " + std::to_string(r) + ")";
+    const std::int32_t reply = LastReplyTorvik(session);
+    if (r == kRefusedResult || (r > 0 && (r & kRefusedStatus) == kRefusedStatus) ||
+        (r == kFailedWait && reply >= 0x81 && reply <= 0x83)) {
+        return "the device refused " + what + result;
+    }
+    if (r < 0 && r > -10) {
+        return "cannot send the command for " + what + " to the device" + result;
+    }
+    if (writing && r == kHardwareNotice) {
+        return "the device acknowledged " + what + " but reported a hardware error" + result;
+    }
+    return "no valid answer from the device to " + what + result + (writing ? "; the bytes may have been written" : "");
 }
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
 {
     command.add_option("--port", options.port, "COM<n> or a device path such as /dev/ttyUSB0")->required();
-    command.add_option("--timeout", options.timeout_ms, "Read and write time-out in ms")->capture_default_str();
+    command.add_option("--timeout", options.timeout_ms, "Read and write time-out in ms (1 to 60000)")
+        ->capture_default_str()
+        ->check(CLI::Range(kMinTimeoutMs, kMaxTimeoutMs));
 }
 
 void RunPorts()
@@ -135,8 +177,7 @@ void RunEepromRead(const DeviceOptions& options, const std::string& address_text
         const std::int32_t r =
             ReadEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
-            throw CommandError("the device refused reading " + std::to_string(count) + " bytes at address " +
-                               std::to_string(address + done) + " (result " + std::to_string(r) + ")");
+            throw CommandError(EepromFailure(session.handle(), r, false, count, address + done));
         }
     }
     for (std::uint32_t line = 0; line < length; line += kBlock) {
@@ -168,14 +209,24 @@ void RunEepromWrite(const DeviceOptions& options, const std::string& address_tex
         const std::int32_t r =
             WriteEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
         if (r != 0) {
-            throw CommandError("the device refused writing " + std::to_string(count) + " bytes at address " +
-                               std::to_string(address + done) + " (result " + std::to_string(r) + ")");
+            std::string message =
+                EepromFailure(session.handle(), r, true, count, static_cast<std::uint32_t>(address + done));
+            if (done > 0) {
+                message += " (the " + std::to_string(done) + " bytes before were written)";
+            }
+            throw CommandError(message);
         }
     }
     if (reboot) {
         const std::int32_t r = RebootTorvik(session.handle(), true);
         if (r < 0) {
             throw CommandError("the device did not restart (result " + std::to_string(r) + ")");
+        }
+        // The restart waits a few seconds for the device but succeeds whether or not it came back.
+        const std::int32_t level = GetVersionTorvik(session.handle());
+        if (level < 0) {
+            throw CommandError("the device did not answer after the restart (result " + std::to_string(level) +
+                               "); the bytes were written");
         }
     }
     std::printf("wrote %zu bytes at address %u\n", bytes.size(), address);

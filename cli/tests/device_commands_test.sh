@@ -46,15 +46,73 @@ expect 0 "answered in .* protocol level 100" - -- "$torvik" ping --port "$port"
 expect 0 "^0040: FF$" - -- "$torvik" eeprom read --port "$port" 64 1
 expect 0 "wrote 3 bytes at address 100" - -- "$torvik" eeprom write --port "$port" 100 0x41 66 0xFF
 expect 0 "^0064: 41 42 FF$" - -- "$torvik" eeprom read --port "$port" 0x64 3
+expect 0 "wrote 1 bytes at address 103" - -- "$torvik" eeprom write --port "$port" --reboot 103 0x43
 expect 1 - "^torvik: EEPROM address 29 is reserved; writes start at 30$" -- \
   "$torvik" eeprom write --port "$port" 29 1
 expect 1 - "^torvik: the range of 2 bytes at 4095 is outside the 4096-byte EEPROM$" -- \
   "$torvik" eeprom read --port "$port" 4095 2
 expect 1 - "^torvik: invalid byte '256'" -- "$torvik" eeprom write --port "$port" 100 256
-expect 1 - "^torvik: cannot open port /nonexistent/tty" -- "$torvik" ping --port /nonexistent/tty
+# Numbers are decimal or 0x hexadecimal, whatever their leading zeros.
+expect 0 "wrote 3 bytes at address 40" - -- "$torvik" eeprom write --port "$port" 040 010 0x0A 08
+expect 0 "^0028: 0A 0A 08$" - -- "$torvik" eeprom read --port "$port" 040 03
+for bad in 0x +5 " 5" 5. 0x1G 0b1 -0; do
+  pattern=$(printf '%s' "$bad" | sed 's/[][\\.*^$+?(){}|]/\\&/g')
+  expect 1 - "^torvik: invalid byte '$pattern' \\(0 to 255\\)$" -- "$torvik" eeprom write --port "$port" 100 "$bad"
+done
+expect 1 - "^torvik: cannot open port /nonexistent/tty \\(No such file or directory\\)$" -- \
+  "$torvik" ping --port /nonexistent/tty
 expect 1 - "^torvik: cannot open port COM250 " -- "$torvik" ping --port COM250
+
+# A device that never answers again after its restart fails the command; the bytes are in.
+start_sim gone --state "$work/gone" --reboot-ms 600000
+expect 1 - "^torvik: the device did not answer after the restart \\(result -14\\); the bytes were written$" -- \
+  "$torvik" eeprom write --port "$port" --reboot 100 7
+
+# An answer that is lost or garbled is no refusal: the bytes may be in, and here they are. The first
+# answer (to the connect probe) is sound, the second (to the write) has a bad checksum.
+start_sim garbled --state "$work/garbled" --corrupt-checksum 2
+expect 1 - "^torvik: no valid answer from the device to writing 3 bytes at address 200 \\(result -14\\); the bytes may have been written$" -- \
+  "$torvik" eeprom write --port "$port" 200 1 2 3
+start_sim notices --state "$work/garbled" --hw-errors
+expect 1 - "^torvik: the device acknowledged writing 1 bytes at address 203 but reported a hardware error \\(result 65536\\)$" -- \
+  "$torvik" eeprom write --port "$port" 203 4
+# A device that says no has not written anything: that is a refusal.
+start_sim protected --state "$work/garbled" --write-protect
+expect 1 - "^torvik: the device refused writing 1 bytes at address 204 \\(result -14\\)$" -- \
+  "$torvik" eeprom write --port "$port" 204 5
+start_sim sound --state "$work/garbled"
+expect 0 "^00C8: 01 02 03 04 FF$" - -- "$torvik" eeprom read --port "$port" 200 5
+# The answer to the connect probe takes the first nine bytes; the tenth, which starts the next answer, is lost.
+start_sim dropping --drop-every 10
+expect 1 - "^torvik: no valid answer from the device to reading 16 bytes at address 100 \\(result -14\\)$" -- \
+  "$torvik" eeprom read --port "$port" 100 16
 
 start_sim silent --silent
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 100
+expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 1
+# A time-out outside 1 ms to 60 s is a usage error, before any port is opened.
+for timeout in 0 60001 4294967295 4294967296 -1; do
+  expect 105 - "^--timeout: " -- "$torvik" ping --port "$port" --timeout "$timeout"
+done
+
+# A port that another program holds is in use, whoever asks. The holder waits for an answer that never
+# comes; it has the port once it holds the lock on it.
+"$torvik" ping --port "$port" --timeout 60000 >/dev/null 2>&1 &
+holder=$!
+pids+=("$holder")
+held=
+for _ in $(seq 500); do
+  for fd in /proc/$holder/fd/*; do
+    if [[ $(readlink "$fd") == "$port" ]] && grep -q "^lock:" "/proc/$holder/fdinfo/${fd##*/}" 2>/dev/null; then
+      held=1
+    fi
+  done
+  [[ -n $held ]] && break
+  sleep 0.02
+done
+[[ -n $held ]] || { echo "FAILED: the holder never opened $port"; failures=$((failures + 1)); }
+expect 1 - "^torvik: port $port is in use by another program \\(Device or resource busy\\)$" -- \
+  "$torvik" ping --port "$port" --timeout 100
+kill "$holder" 2>/dev/null
 
 exit $((failures > 0))

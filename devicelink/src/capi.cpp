@@ -61,6 +61,12 @@ int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint
                    [&](Torvik& t) { return t.Connect(port != nullptr ? port : "", readTimeout, writeTimeout); });
 }
 
+int32_t LastConnectErrorTorvik(void* torvik)
+{
+    // The port layer builds its errors from errno, so the value is one.
+    return Guarded(torvik, [](Torvik& t) { return t.LastConnectError().value(); });
+}
+
 int32_t DisconnectTorvik(void* torvik)
 {
     return Guarded(torvik, [](Torvik& t) { return t.Disconnect(); });
@@ -273,6 +279,11 @@ int32_t ChangeCrcTorvik(void* torvik, uint16_t handler, const uint8_t* block)
 int32_t DisableCrcTorvik(void* torvik, uint16_t handler)
 {
     return Guarded(torvik, [&](Torvik& t) { return t.DisableCrc(handler); });
+}
+
+int32_t LastReplyTorvik(void* torvik)
+{
+    return Guarded(torvik, [](Torvik& t) { return static_cast<int32_t>(t.LastReply()); });
 }
 
 int32_t ReadEepromTorvik(void* torvik, uint16_t address, uint8_t length, uint8_t* out)

@@ -95,6 +95,7 @@ std::int32_t SerialPort::Connect(const std::string& port, std::uint32_t baud, st
                                  std::uint8_t stopBits, std::uint8_t parity)
 {
     std::unique_lock lock(io_mutex_);
+    connect_error_.clear();
     if (io_) {
         if (port == name_) {
             return 1;
@@ -102,11 +103,13 @@ std::int32_t SerialPort::Connect(const std::string& port, std::uint32_t baud, st
         std::fprintf(stderr, "COM port already open! (Open: %s, opening: %s)\n", name_.c_str(), port.c_str());
         return -1;
     }
-    std::error_code error;
+    std::error_code& error = connect_error_;
     std::unique_ptr<SerialIo> io = opener_ ? opener_(port, error) : nullptr;
     if (!io) {
-        PrintError("SerialPort::Connect: CreateFile failed with error: ",
-                   error ? error : std::make_error_code(std::errc::no_such_device));
+        if (!error) {
+            error = std::make_error_code(std::errc::no_such_device);
+        }
+        PrintError("SerialPort::Connect: CreateFile failed with error: ", error);
         return -2;
     }
     error = io->ReadSettings();
@@ -135,6 +138,12 @@ std::int32_t SerialPort::Connect(const std::string& port, std::uint32_t baud, st
     read_ahead_.clear();
     read_pos_ = 0;
     return 0;
+}
+
+std::error_code SerialPort::LastConnectError() const
+{
+    std::lock_guard lock(io_mutex_);
+    return connect_error_;
 }
 
 std::int32_t SerialPort::Disconnect()

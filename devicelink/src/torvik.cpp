@@ -1,5 +1,6 @@
 #include <devicelink/torvik.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -276,11 +277,13 @@ std::int32_t Torvik::NoAnswer(bool quiet)
 
 std::int32_t Torvik::GetResponse(bool quiet)
 {
+    last_reply_ = 0;
     if (running_) {
         RecvMessage record;
         if (ReadSyncMessage(seq_, record, kSyncPolls, quiet) != 0) {
             return -5;
         }
+        last_reply_ = record.id;
         return StatusValue(record.payload);
     }
     std::uint32_t read_timeout = 0;
@@ -305,6 +308,7 @@ std::int32_t Torvik::GetResponse(bool quiet)
                 }
                 hw_error = true;
             } else if (record.seq == seq_ && record.id != kAsync) {
+                last_reply_ = record.id;
                 switch (record.id) {
                     case kOk:
                         return StatusValue(record.payload) + (hw_error ? kHwBit : 0);
@@ -322,11 +326,13 @@ std::int32_t Torvik::GetResponse(bool quiet)
 std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet)
 {
     out.clear();
+    last_reply_ = 0;
     if (running_) {
         RecvMessage record;
         if (ReadSyncMessage(seq_, record, kSyncPolls, quiet) != 0) {
             return -5;
         }
+        last_reply_ = record.id;
         out = record.payload;
         return 0;
     }
@@ -350,6 +356,7 @@ std::int32_t Torvik::GetBytesResponse(std::vector<std::uint8_t>& out, bool quiet
                 }
                 hw_error = true;
             } else if (record.seq == seq_) {
+                last_reply_ = record.id;
                 switch (record.id) {
                     case kData1:
                     case kData2:
@@ -671,13 +678,26 @@ std::int32_t Torvik::Reboot(bool flag, std::uint32_t waitMs)
         return status;
     }
     ClearBookkeeping();
+    // The whole wait is bounded by waitMs: a device that stays silent must not stretch it to one read
+    // time-out per ping.
+    std::uint32_t read_timeout = 0;
+    std::uint32_t write_timeout = 0;
+    port_.GetTimeout(read_timeout, write_timeout);
+    const std::uint64_t deadline = clock_->NowMs() + waitMs;
     for (std::uint32_t i = 0; i < waitMs / 50; ++i) {
+        const std::uint64_t now = clock_->NowMs();
+        if (now >= deadline) {
+            break;
+        }
+        port_.SetTimeout(static_cast<std::uint32_t>(std::min<std::uint64_t>(read_timeout, deadline - now)),
+                         write_timeout);
         port_.Flush();
         if (Ping() == 0) {
             break;
         }
         clock_->SleepMs(50);
     }
+    port_.SetTimeout(read_timeout, write_timeout);
     return status;
 }
 

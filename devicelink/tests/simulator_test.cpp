@@ -1,4 +1,5 @@
 // Sessions through the C interface against the simulated device on a pseudo-terminal.
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -19,9 +20,9 @@ using torvik::sim::Simulator;
 
 class SimulatorTest : public ::testing::Test {
 protected:
-    void StartDevice(SimOptions options = {})
+    void StartDevice(SimOptions options = {}, std::uint32_t reboot_ms = 20)
     {
-        options.reboot_ms = 20;
+        options.reboot_ms = reboot_ms;
         sim = std::make_unique<Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim->Start(error)) << error;
@@ -63,6 +64,31 @@ TEST_F(SimulatorTest, ConnectPingAndVersion)
     EXPECT_EQ(frames[1], (std::vector<std::uint8_t>{0x01, 0x06, 0x09, 0x00, 0x10}));
 }
 
+TEST_F(SimulatorTest, FailedConnectKeepsTheSystemError)
+{
+    StartDevice();
+    Connect();
+    void* second = NewTorvik();
+    ASSERT_NE(second, nullptr);
+    static_cast<torvik::devicelink::Torvik*>(second)->ClearPrintStream();
+    struct Case {
+        std::string port;
+        std::int32_t error;
+    };
+    const Case cases[] = {{sim->DevicePath(), EBUSY}, {"/nonexistent/tty", ENOENT}, {"no-such-name", ENODEV}};
+    ::testing::internal::CaptureStderr();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        EXPECT_EQ(ConnectTorvik(second, c.port.c_str(), 50, 50), -2);
+        EXPECT_EQ(LastConnectErrorTorvik(second), c.error);
+    }
+    ::testing::internal::GetCapturedStderr();
+    DisconnectTorvik(session);
+    EXPECT_EQ(ConnectTorvik(second, sim->DevicePath().c_str(), 200, 200), 0);
+    EXPECT_EQ(LastConnectErrorTorvik(second), 0);
+    DeleteTorvik(second);
+}
+
 TEST_F(SimulatorTest, EepromReadWriteAndLimits)
 {
     StartDevice();
@@ -84,7 +110,9 @@ TEST_F(SimulatorTest, EepromReadWriteAndLimits)
     EXPECT_EQ(WriteEepromTorvik(session, 29, 1, vin), -1);
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(WriteEepromTorvik(session, 4090, 16, vin), -21);  // past the end
+    EXPECT_EQ(LastReplyTorvik(session), 0x80);
     EXPECT_EQ(ReadEepromTorvik(session, 4095, 2, block), -14);  // refused read
+    EXPECT_EQ(LastReplyTorvik(session), 0x81);
     EXPECT_EQ(ReadEepromTorvik(session, 4095, 1, block), 0);
 }
 
@@ -133,6 +161,22 @@ TEST_F(SimulatorTest, RebootWaitsForTheDeviceAndBootloaderSilencesIt)
     EXPECT_EQ(BootloaderTorvik(session), 0);
     EXPECT_EQ(sim->Mode(), SimMode::Bootloader);
     EXPECT_EQ(static_cast<torvik::devicelink::Torvik*>(session)->Ping(), -14);
+}
+
+TEST_F(SimulatorTest, RebootOfADeviceThatStaysSilentEndsWithinItsWait)
+{
+    StartDevice({}, 600000);
+    Connect(1000);
+    const auto start = std::chrono::steady_clock::now();
+    // The reboot itself was answered; the five-second wait for the device ends unanswered, and is not
+    // stretched to a full read time-out per ping (which would take over 100 s).
+    EXPECT_EQ(RebootTorvik(session, true), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    std::uint32_t read_timeout = 0;
+    std::uint32_t write_timeout = 0;
+    static_cast<torvik::devicelink::Torvik*>(session)->GetTimeout(read_timeout, write_timeout);
+    EXPECT_EQ(read_timeout, 1000u);
+    EXPECT_LT(GetVersionTorvik(session), 0);
 }
 
 TEST_F(SimulatorTest, MessagesSignalsAndRequests)
@@ -264,6 +308,12 @@ TEST_F(SimulatorTest, FaultsSwitchedOnWhileConnected)
     sim->SetHwErrorNotices(false);
     sim->SetCorruptEveryNth(1);
     EXPECT_EQ(t.Ping(), -14);
+    // A write whose answer was garbled ends like a refused one, but the device stored the bytes: only the
+    // reply that ended the wait tells the two apart.
+    const std::uint8_t written = 0x5A;
+    EXPECT_EQ(WriteEepromTorvik(session, 100, 1, &written), -14);
+    EXPECT_EQ(LastReplyTorvik(session), 0);
+    EXPECT_EQ(sim->Eeprom()[100], 0x5A);
     sim->SetCorruptEveryNth(0);
     sim->SetSilent(true);
     std::int64_t now = 0;

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -157,7 +158,15 @@ std::error_code SerialDevice::Open(const std::string& path)
         ::close(fd);
         return error;
     }
-    // No sharing, as the device expects one talker at a time.
+    // No sharing, as the device expects one talker at a time. Exclusive mode does not bind a privileged
+    // process, so a lock on the device says "in use" to every opener; it is taken first, so that an
+    // opener that is turned away leaves the holder's exclusive mode alone.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const auto error =
+            errno == EWOULDBLOCK ? std::make_error_code(std::errc::device_or_resource_busy) : LastError();
+        ::close(fd);
+        return error;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         const auto error = LastError();
         ::close(fd);

@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     app.add_option("--corrupt-checksum", options.corrupt_every_nth, "Corrupt the checksum of every n-th answer");
     app.add_flag("--silent", options.silent, "Answer nothing");
     app.add_flag("--hw-errors", options.hw_error_notices, "Send a hardware-error notice before every answer");
+    app.add_flag("--write-protect", options.eeprom_write_protected, "Refuse every EEPROM write (command failed)");
     app.add_option("--reboot-ms", options.reboot_ms, "How long a reboot keeps the device silent");
     CLI11_PARSE(app, argc, argv);
 

@@ -635,6 +635,9 @@ void Simulator::Run() noexcept
                 if (address < 30 || address + (n - 2) > kEepromSize) {
                     return status(seq, kRefused);
                 }
+                if (options_.eeprom_write_protected) {
+                    return answer(seq, kCommandFailed, {});
+                }
                 std::copy(p.begin() + 2, p.end(), d.eeprom.begin() + static_cast<std::ptrdiff_t>(address));
                 d.Save(options_.state_file);
                 return status(seq, 0);

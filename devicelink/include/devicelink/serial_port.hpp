@@ -46,6 +46,9 @@ public:
     /// failed.
     std::int32_t Connect(const std::string& port, std::uint32_t baud, std::uint8_t byteSize, std::uint8_t stopBits,
                          std::uint8_t parity);
+    /// The system error behind the last failed Connect (no_such_device for a name that names no port);
+    /// empty after a successful one.
+    std::error_code LastConnectError() const;
     /// Stops the sender thread and closes the port: 0, or -1 when closing failed.
     std::int32_t Disconnect();
     /// Discards what is in both directions: 0, or -1 (not connected included).
@@ -87,7 +90,7 @@ private:
     // One byte through the read-ahead buffer: 1, 0 on time-out, or the negative ReadByte result.
     std::int32_t ReadOne(std::uint8_t& byte);
 
-    mutable std::mutex io_mutex_;  // guards io_, name_ and settings_
+    mutable std::mutex io_mutex_;  // guards io_, name_, settings_ and connect_error_
     std::shared_ptr<SerialIo> io_;
     SerialOpener opener_;
     LineSettings settings_;
@@ -95,6 +98,7 @@ private:
     std::atomic<std::uint32_t> read_timeout_{0};
     std::atomic<std::uint32_t> write_timeout_{0};
     std::string name_;
+    std::error_code connect_error_;
 
     std::mutex write_mutex_;  // one write at a time, so frames never interleave
     std::mutex read_mutex_;   // guards the read-ahead buffer

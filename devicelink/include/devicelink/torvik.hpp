@@ -97,6 +97,8 @@ public:
     /// Connects at 2,000,000 baud 8E1 and probes the device: 0; a port error (-1 to -4); r - 100 for a
     /// time-out error, r - 200 for a flush error, r - 300 for a failed probe (-314: no answer).
     std::int32_t Connect(const std::string& port, std::uint32_t readTimeout, std::uint32_t writeTimeout);
+    /// The system error behind the port error of the last Connect (-2 to -4); empty when it had none.
+    std::error_code LastConnectError() const { return port_.LastConnectError(); }
     std::int32_t Disconnect();
     std::int32_t GetTimeout(std::uint32_t& readTimeout, std::uint32_t& writeTimeout);
     std::int32_t SetTimeout(std::uint32_t readTimeout, std::uint32_t writeTimeout);
@@ -109,7 +111,9 @@ public:
     // Device control.
     std::int32_t Ping();
     std::int32_t GetVersion();
-    /// Reboots (mode 0 or 1) and then pings every 50 ms for up to waitMs until the device answers.
+    /// Reboots (mode 0 or 1) and then pings every 50 ms until the device answers, for at most waitMs in
+    /// all (each ping waits no longer than the time left). The reboot status, whether or not a ping was
+    /// answered; a caller that needs the device back asks it again.
     std::int32_t Reboot(bool flag, std::uint32_t waitMs);
     std::int32_t Reset();
     std::int32_t Bootloader();
@@ -204,6 +208,11 @@ public:
     void SetClock(std::shared_ptr<Clock> clock);
     std::int16_t ProtocolLevel() const { return level_; }
     std::uint8_t Sequence() const { return seq_; }
+    /// Identifier of the reply that ended the last wait for an answer: 0x80 an OK packet, 0x81 to 0x83 the
+    /// device's error replies, 0x91 or 0x92 data, or an unknown identifier; 0 when the wait ended without
+    /// a valid answer (time-out, only bad frames). Tells a refusal from a lost answer, which both give
+    /// r - 10 = -14.
+    std::uint8_t LastReply() const { return last_reply_; }
     /// Sinks on a channel (-1 out of range).
     int PrintStreamCount(int channel) const { return printer_.Count(channel); }
 
@@ -244,6 +253,7 @@ private:
     std::int32_t requested_count_ = 0;
     std::uint8_t seq_ = 0;
     std::int16_t level_ = -1;
+    std::uint8_t last_reply_ = 0;
     std::ofstream debug_;
     Printer printer_;
     std::shared_ptr<Clock> clock_;

@@ -24,6 +24,10 @@ typedef void (*TorvikPrintFunction)(const char* text);
 TORVIK_C_API void* NewTorvik(void);
 TORVIK_C_API void DeleteTorvik(void* torvik);
 TORVIK_C_API int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint32_t writeTimeout);
+/* The system error (an errno value) that made the port part of the last ConnectTorvik fail (its results
+ * -2 to -4): EBUSY when another program holds the port, ENOENT or ENODEV when there is no such port; 0
+ * when that connect had no system error. */
+TORVIK_C_API int32_t LastConnectErrorTorvik(void* torvik);
 TORVIK_C_API int32_t DisconnectTorvik(void* torvik);
 TORVIK_C_API int32_t StartReceiverTorvik(void* torvik);
 TORVIK_C_API void StopReceiverTorvik(void* torvik);
@@ -63,6 +67,10 @@ TORVIK_C_API int32_t ReadAsyncMsgTorvik(void* torvik, uint32_t key, tagAsyncMess
 TORVIK_C_API int32_t AddCrcTorvik(void* torvik, const uint8_t* block);
 TORVIK_C_API int32_t ChangeCrcTorvik(void* torvik, uint16_t handler, const uint8_t* block);
 TORVIK_C_API int32_t DisableCrcTorvik(void* torvik, uint16_t handler);
+/* Identifier of the reply that ended the session's last wait for an answer (0x80 OK, 0x81 to 0x83 the
+ * device's error replies, 0x91 or 0x92 data, or an unknown one), 0 when it ended without a valid answer.
+ * A -14 result is a refusal when this is 0x81 to 0x83, and an unknown outcome when it is 0. */
+TORVIK_C_API int32_t LastReplyTorvik(void* torvik);
 TORVIK_C_API int32_t ReadEepromTorvik(void* torvik, uint16_t address, uint8_t length, uint8_t* out);
 TORVIK_C_API int32_t WriteEepromTorvik(void* torvik, uint16_t address, uint8_t length, const uint8_t* data);
 TORVIK_C_API int32_t GetTimeTorvik(void* torvik, int64_t* out);

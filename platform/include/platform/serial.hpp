@@ -34,8 +34,8 @@ public:
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    /// Opens the device path for reading and writing, exclusively (TIOCEXCL), without becoming its
-    /// controlling terminal.
+    /// Opens the device path for reading and writing, exclusively (a lock and TIOCEXCL), without becoming
+    /// its controlling terminal. A device that another opener holds gives device_or_resource_busy.
     std::error_code Open(const std::string& path);
     /// Reads the current line settings of the open device.
     std::error_code ReadSettings();

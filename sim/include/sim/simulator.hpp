@@ -24,6 +24,7 @@ struct SimOptions {
     std::uint32_t corrupt_every_nth = 0;    ///< corrupt the checksum of every n-th answer (0: none)
     bool silent = false;                    ///< answer nothing
     bool hw_error_notices = false;          ///< send a hardware-error notice before every answer
+    bool eeprom_write_protected = false;    ///< answer every EEPROM write with a command-failed reply
     std::uint32_t reboot_ms = 50;           ///< how long a reboot keeps the device silent
 };
 
