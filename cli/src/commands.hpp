@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +20,10 @@ public:
 private:
     int status_;
 };
+
+/// A number of the command line: decimal, or hexadecimal after 0x (a leading zero makes nothing octal); no
+/// sign and no blanks. Anything else, or a value above `max`, fails naming `what`.
+std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max);
 
 // One registration function per command group, each in its own source file. A group adds its
 // subcommands to the program; their callbacks throw CommandError on failure.

@@ -90,19 +90,6 @@ private:
 };
 
 // Decimal, or hexadecimal after "0x": "040" is forty. No sign, blanks or other bases.
-std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max)
-{
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* first = text.data() + (hex ? 2 : 0);
-    const char* last = text.data() + text.size();
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
-    if (first == last || error != std::errc() || end != last || value > max) {
-        throw CommandError(std::string("invalid ") + what + " '" + text + "' (0 to " + std::to_string(max) + ")");
-    }
-    return value;
-}
-
 // The line for an EEPROM block that failed. The device may have said no (a refusal status or an error
 // reply), or no valid answer came: then a write's outcome is unknown, since the device may have stored the
 // bytes and lost or garbled only its answer.

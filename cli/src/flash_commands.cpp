@@ -31,24 +31,6 @@ struct FlashOptions {
     bool json = false;
 };
 
-std::uint32_t ParseFlashNumber(const std::string& text, const char* what, std::uint64_t max)
-{
-    // Decimal, or hexadecimal after 0x: a leading zero does not make a number octal.
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    std::uint64_t value = 0;
-    std::size_t used = 0;
-    try {
-        value = std::stoull(hex ? text.substr(2) : text, &used, hex ? 16 : 10);
-        used += hex ? 2 : 0;
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || text[0] == '-' || text[0] == '+' || value > max) {
-        throw CommandError(std::string("invalid ") + what + " '" + text + "' (0 to " + std::to_string(max) + ")");
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
 // Shows the bytes of each step: a bar that redraws itself on a terminal, a line per tenth elsewhere.
 class ProgressView {
 public:
@@ -156,8 +138,8 @@ void RunInfo(const FlashOptions& options)
 void RunRead(const FlashOptions& options, const std::string& addressText, const std::string& lengthText,
              const std::string& output)
 {
-    const std::uint32_t address = ParseFlashNumber(addressText, "address", platform::isp::kFlashSize - 1);
-    const std::uint32_t length = ParseFlashNumber(lengthText, "length", platform::isp::kFlashSize);
+    const std::uint32_t address = ParseNumber(addressText, "address", platform::isp::kFlashSize - 1);
+    const std::uint32_t length = ParseNumber(lengthText, "length", platform::isp::kFlashSize);
     if (length == 0 || std::uint64_t{address} + length > platform::isp::kFlashSize) {
         throw CommandError("the range of " + std::to_string(length) + " bytes at " + Hex(address, 5) +
                            " is outside the 512 KB flash");
@@ -207,10 +189,10 @@ void RunErase(const FlashOptions& options, const std::string& range)
     int last = platform::isp::kSectorCount - 1;
     if (!range.empty()) {
         const auto dash = range.find('-');
-        first = static_cast<int>(ParseFlashNumber(range.substr(0, dash), "sector", platform::isp::kSectorCount - 1));
+        first = static_cast<int>(ParseNumber(range.substr(0, dash), "sector", platform::isp::kSectorCount - 1));
         last = dash == std::string::npos
                    ? first
-                   : static_cast<int>(ParseFlashNumber(range.substr(dash + 1), "sector", platform::isp::kSectorCount - 1));
+                   : static_cast<int>(ParseNumber(range.substr(dash + 1), "sector", platform::isp::kSectorCount - 1));
         if (last < first) {
             throw CommandError("invalid sectors '" + range + "' (the last is below the first)");
         }

@@ -1,13 +1,19 @@
 // torvik: the scriptable front end of the Torvik4 tool set.
 #include <clocale>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
+
+#include <devicelink/torvik_api.h>
 
 #include "commands.hpp"
 
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "C.UTF-8");
+    // The program's own lines are all it prints: the device link's diagnostics only when asked for.
+    const char* verbose = std::getenv("TORVIK_VERBOSE");
+    SetConsoleTorvik(verbose != nullptr && *verbose != '\0' && *verbose != '0');
 
     CLI::App app{"torvik - the Torvik4 tool set from the command line"};
     app.require_subcommand(1);
@@ -22,7 +28,12 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        if (e.get_exit_code() == 0) {
+            return app.exit(e);  // --help and its kin
+        }
+        // A usage error is a failure like any other: one line, status 1.
+        std::fprintf(stderr, "torvik: %s (see --help)\n", e.what());
+        return 1;
     } catch (const torvik::cli::CommandError& e) {
         std::fprintf(stderr, "torvik: %s\n", e.what());
         return e.status();

@@ -92,7 +92,7 @@ expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port
 expect 1 - "^torvik: no answer from a device on $port$" -- "$torvik" ping --port "$port" --timeout 1
 # A time-out outside 1 ms to 60 s is a usage error, before any port is opened.
 for timeout in 0 60001 4294967295 4294967296 -1; do
-  expect 105 - "^--timeout: " -- "$torvik" ping --port "$port" --timeout "$timeout"
+  expect 1 - "^torvik: --timeout: " -- "$torvik" ping --port "$port" --timeout "$timeout"
 done
 
 # A port that another program holds is in use, whoever asks. The holder waits for an answer that never

@@ -1,6 +1,8 @@
 // The flat interface: every call is guarded so that no exception leaves the library.
 #include <devicelink/torvik_api.h>
 
+#include "console.hpp"
+
 #include <cstdarg>
 #include <new>
 
@@ -40,6 +42,11 @@ void GuardedVoid(void* handle, F&& work) noexcept
 }  // namespace
 
 extern "C" {
+
+void SetConsoleTorvik(bool on)
+{
+    torvik::devicelink::SetConsoleOn(on);
+}
 
 void* NewTorvik(void)
 {

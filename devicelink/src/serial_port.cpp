@@ -3,6 +3,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+
+#include "console.hpp"
 #include <system_error>
 
 namespace torvik::devicelink {
@@ -16,7 +18,7 @@ constexpr std::size_t kReadAheadBytes = 256;
 
 void PrintError(const char* message, const std::error_code& error)
 {
-    std::fprintf(stderr, "%s%s\n", message, error.message().c_str());
+    Diagnostic("%s%s\n", message, error.message().c_str());
 }
 
 const char* StateName(std::int32_t state, char* scratch, std::size_t size)
@@ -100,7 +102,7 @@ std::int32_t SerialPort::Connect(const std::string& port, std::uint32_t baud, st
         if (port == name_) {
             return 1;
         }
-        std::fprintf(stderr, "COM port already open! (Open: %s, opening: %s)\n", name_.c_str(), port.c_str());
+        Diagnostic("COM port already open! (Open: %s, opening: %s)\n", name_.c_str(), port.c_str());
         return -1;
     }
     std::error_code& error = connect_error_;
@@ -274,7 +276,7 @@ std::int32_t SerialPort::WriteByteNonblock(const std::uint8_t* buffer, std::uint
         return _writeBuffer(buffer, count);
     }
     char scratch[32];
-    std::fprintf(stderr, "SerialPort::WriteByteNonblock: Unexpected state of thread: %s.",
+    Diagnostic("SerialPort::WriteByteNonblock: Unexpected state of thread: %s.",
                  StateName(state, scratch, sizeof scratch));
     switch (state) {
         case START_REQ:
@@ -311,7 +313,7 @@ std::int32_t SerialPort::SlipSend(const std::vector<std::uint8_t>& data, bool /*
     }
     frame.push_back(END);
     if (frame.size() > kMaxEncodedFrame) {
-        std::fprintf(stderr, "SerialPort::SlipSend: Frame of %zu bytes exceeds the %zu-byte frame buffer.\n",
+        Diagnostic("SerialPort::SlipSend: Frame of %zu bytes exceeds the %zu-byte frame buffer.\n",
                      frame.size(), kMaxEncodedFrame);
         return -6;
     }
@@ -362,14 +364,12 @@ std::int32_t SerialPort::SlipReceive(std::vector<std::uint8_t>& frame, std::uint
         }
         if (r == 0) {
             if (verbose) {
-                std::fprintf(
-                    stderr,
-                    "SerialPort::SlipReceive: Serial ReadByte timeouted but byte after ESC char was expected.\n");
+                Diagnostic("SerialPort::SlipReceive: Serial ReadByte timeouted but byte after ESC char was expected.\n");
             }
             return -3;
         }
         if (r != -1 && verbose) {
-            std::fprintf(stderr, "SerialPort::SlipReceive: Unexpected error: %d\n", static_cast<int>(r));
+            Diagnostic("SerialPort::SlipReceive: Unexpected error: %d\n", static_cast<int>(r));
         }
         return -1;
     };
@@ -400,12 +400,12 @@ std::int32_t SerialPort::SlipReceive(std::vector<std::uint8_t>& frame, std::uint
             } else if (byte == ESC_BRK && esc_brk_accepted_) {
                 collected.clear();
                 if (verbose) {
-                    std::fprintf(stderr, "SerialPort::SlipReceive: Buffer drop requested.\n");
+                    Diagnostic("SerialPort::SlipReceive: Buffer drop requested.\n");
                 }
                 continue;
             } else {
                 if (verbose) {
-                    std::fprintf(stderr, "SerialPort::SlipReceive: Unexpected data after ESC char!\n");
+                    Diagnostic("SerialPort::SlipReceive: Unexpected data after ESC char!\n");
                 }
                 return -3;
             }
@@ -413,7 +413,7 @@ std::int32_t SerialPort::SlipReceive(std::vector<std::uint8_t>& frame, std::uint
         collected.push_back(byte);
         if (collected.size() >= maxLen) {
             if (verbose) {
-                std::fprintf(stderr, "SerialPort::SlipReceive: Designated buffer is out of space.\n");
+                Diagnostic("SerialPort::SlipReceive: Designated buffer is out of space.\n");
             }
             return -2;
         }
@@ -515,7 +515,7 @@ void SerialPort::SenderThread() noexcept
                 }
             }
             if (errors > kMaxSenderErrors) {
-                std::fprintf(stderr, "SerialPort::SenderThread Maximal error count hit. Thread failed.");
+                Diagnostic("SerialPort::SenderThread Maximal error count hit. Thread failed.");
                 break;
             }
         }

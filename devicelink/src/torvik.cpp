@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+
+#include "console.hpp"
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -69,7 +71,7 @@ std::uint16_t Checksum(const std::uint8_t* bytes, std::size_t count)
 std::int32_t StatusValue(const std::vector<std::uint8_t>& payload)
 {
     if (payload.size() > 2) {
-        std::fprintf(stderr, "Unable convert %d bit number to uint16.\n", static_cast<int>(payload.size() * 8));
+        Diagnostic("Unable convert %d bit number to uint16.\n", static_cast<int>(payload.size() * 8));
         return 0;
     }
     std::int32_t value = 0;
@@ -117,7 +119,7 @@ int DlcLength(std::uint8_t dlc)
 Torvik::Torvik() : printer_(3, 5), clock_(std::make_shared<SteadyClock>())
 {
     requested_.emplace_back();
-    if (printer_.Add(&std::cerr, ERR) != 0 || printer_.Add(&std::cout, INF) != 0) {
+    if (ConsoleOn() && (printer_.Add(&std::cerr, ERR) != 0 || printer_.Add(&std::cout, INF) != 0)) {
         throw std::invalid_argument("Torvik::Torvik: Printer's invalid argument!");
     }
 }
@@ -549,8 +551,7 @@ void Torvik::ReceiverThread() noexcept
                     } else {
                         const std::int32_t status = StatusValue(record.payload);
                         if (status != 0) {
-                            std::fprintf(stderr,
-                                         "Torvik::Receiver: Invalid return value of some untraced commands. %#06x\n",
+                            Diagnostic("Torvik::Receiver: Invalid return value of some untraced commands. %#06x\n",
                                          static_cast<unsigned>(status));
                             if (++untraced_errors > 20) {
                                 running_ = false;
@@ -559,16 +560,16 @@ void Torvik::ReceiverThread() noexcept
                     }
                     break;
                 case kCommandFailed:
-                    std::fprintf(stderr, "TorvikAPI::Receive: COMMAND_FAILED %d!\n", record.seq);
+                    Diagnostic("TorvikAPI::Receive: COMMAND_FAILED %d!\n", record.seq);
                     break;
                 case kPacketError:
-                    std::fprintf(stderr, "TorvikAPI::Receive: PACKET_ERROR! MID: %d\n", record.seq);
+                    Diagnostic("TorvikAPI::Receive: PACKET_ERROR! MID: %d\n", record.seq);
                     break;
                 case kSlipProtoError:
-                    std::fprintf(stderr, "TorvikAPI::Receive: SLIP_PROTO_ERROR! %d\n", record.seq);
+                    Diagnostic("TorvikAPI::Receive: SLIP_PROTO_ERROR! %d\n", record.seq);
                     break;
                 case kHwError:
-                    std::fprintf(stderr, "TorvikAPI::Receive: TORVIK_HW_ERROR! %d\n", record.seq);
+                    Diagnostic("TorvikAPI::Receive: TORVIK_HW_ERROR! %d\n", record.seq);
                     break;
                 case kAsync: {
                     if (record.payload.size() < 3) {
@@ -595,7 +596,7 @@ void Torvik::ReceiverThread() noexcept
                     break;
                 }
                 default:
-                    std::fprintf(stderr, "TorvikAPI::Receive: Unknown response ID: %#4x\n", record.id);
+                    Diagnostic("TorvikAPI::Receive: Unknown response ID: %#4x\n", record.id);
                     DataPrint(record.payload, -1);
                     break;
             }
@@ -1050,7 +1051,7 @@ std::int32_t Torvik::ReadSignalBits(std::int32_t index, T& value, std::uint32_t*
     }
     const std::uint32_t spanned = stop / 8 - start / 8 + 1;
     if (sizeof(T) == 8 && spanned > 8) {
-        std::fprintf(stderr, "Data may be lost. Size of Bytevector: %u vs output integer size: %u", spanned, 8u);
+        Diagnostic("Data may be lost. Size of Bytevector: %u vs output integer size: %u", spanned, 8u);
     }
     std::uint64_t bits = 0;
     for (std::uint32_t k = start; k <= stop && k - start < 64; ++k) {
@@ -1118,11 +1119,11 @@ std::int32_t Torvik::BlobRemove()
 std::int32_t Torvik::ReadEeprom(std::uint16_t address, std::uint8_t length, std::uint8_t* out)
 {
     if (out == nullptr) {
-        std::fprintf(stderr, "Torvik::ReadEeprom: Data pointer is NULL!\n");
+        Diagnostic("Torvik::ReadEeprom: Data pointer is NULL!\n");
         return -2;
     }
     if (length == 0 || length > 16) {
-        std::fprintf(stderr, "Torvik::ReadEeprom: Invalid eeprom block length - max 16 bit: %i!\n", length);
+        Diagnostic("Torvik::ReadEeprom: Invalid eeprom block length - max 16 bit: %i!\n", length);
         return -1;
     }
     std::vector<std::uint8_t> payload;
@@ -1138,8 +1139,7 @@ std::int32_t Torvik::ReadEeprom(std::uint16_t address, std::uint8_t length, std:
         return r - 10;
     }
     if (bytes.size() != length) {
-        std::fprintf(stderr,
-                     "Torvik::ReadEeprom: Invalid eeprom block length returned from torvik. Request: %u Response %zu\n",
+        Diagnostic("Torvik::ReadEeprom: Invalid eeprom block length returned from torvik. Request: %u Response %zu\n",
                      static_cast<unsigned>(length), bytes.size());
         return -666;
     }
@@ -1150,11 +1150,11 @@ std::int32_t Torvik::ReadEeprom(std::uint16_t address, std::uint8_t length, std:
 std::int32_t Torvik::WriteEeprom(std::uint16_t address, std::uint8_t length, const std::uint8_t* data)
 {
     if (length == 0 || length > 16) {
-        std::fprintf(stderr, "Torvik::WriteEeprom: Invalid eeprom block length - max 16 bit: %i!\n", length);
+        Diagnostic("Torvik::WriteEeprom: Invalid eeprom block length - max 16 bit: %i!\n", length);
         return -1;
     }
     if (address < 30) {
-        std::fprintf(stderr, "Torvik::WriteEeprom: Invalid eeprom address: %i! Must be >= 30!\n", address);
+        Diagnostic("Torvik::WriteEeprom: Invalid eeprom address: %i! Must be >= 30!\n", address);
         return -1;
     }
     std::vector<std::uint8_t> payload;
@@ -1168,7 +1168,7 @@ std::int32_t Torvik::WriteEeprom(std::uint16_t address, std::uint8_t length, con
 std::int32_t Torvik::GetTime(std::int64_t* out)
 {
     if (out == nullptr) {
-        std::fprintf(stderr, "Torvik::GetTime: Time pointer is NULL!\n");
+        Diagnostic("Torvik::GetTime: Time pointer is NULL!\n");
         return -2;
     }
     const std::int32_t sent = SendCommand(GET_TIME, {}, true);
@@ -1182,7 +1182,7 @@ std::int32_t Torvik::GetTime(std::int64_t* out)
     }
     std::uint32_t value = 0;
     if (bytes.size() > 4) {
-        std::fprintf(stderr, "Unable convert %d bit number to uint32.\n", static_cast<int>(bytes.size() * 8));
+        Diagnostic("Unable convert %d bit number to uint32.\n", static_cast<int>(bytes.size() * 8));
     } else {
         for (const std::uint8_t byte : bytes) {
             value = (value << 8) | byte;

@@ -21,6 +21,11 @@ extern "C" {
 
 typedef void (*TorvikPrintFunction)(const char* text);
 
+/* Whether the library writes to the console: diagnostics to standard error and, for sessions made
+ * afterwards, their information and error channels to standard output and standard error. On by default;
+ * a program that owns its console (the command line) turns it off. */
+TORVIK_C_API void SetConsoleTorvik(bool on);
+
 TORVIK_C_API void* NewTorvik(void);
 TORVIK_C_API void DeleteTorvik(void* torvik);
 TORVIK_C_API int32_t ConnectTorvik(void* torvik, const char* port, uint32_t readTimeout, uint32_t writeTimeout);
