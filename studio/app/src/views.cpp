@@ -283,6 +283,7 @@ bool ConfigTree::Refresh()
     logger_.debug("CTabMessSigCong - Reloading the tree needed.");
     Select(nullptr);
     roots_ = std::move(roots);
+    ++revision_;
     return true;
 }
 

@@ -191,10 +191,12 @@ TS_SignalHelper::TS_SignalHelper(std::shared_ptr<TS_Signal> signal, std::shared_
                 Debug("Signal is multiplexed.");
             }
         }
-        modificationType_ = &add(*general_, PropertyKind::List, L"Modification type",
-                                 std::wstring(signal_->signalType == kDynamicSignal ? L"Dynamic" : L"Constant"),
-                                 L"Constant - static value\nDynamic - Value is set by control", true);
-        modificationType_->options = {L"Constant", L"Dynamic"};
+        auto type = std::make_unique<Item>(PropertyKind::List, L"Modification type",
+                                           std::wstring(signal_->signalType == kDynamicSignal ? L"Dynamic" : L"Constant"),
+                                           L"Constant - static value\nDynamic - Value is set by control");
+        type->helper = this;
+        type->options = {L"Constant", L"Dynamic"};
+        modificationType_ = &grid_.Add(*general_, std::move(type));
         if (signal_->signalType == kConstantSignal) {
             ShowConstant();
         } else {

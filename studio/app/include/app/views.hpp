@@ -116,6 +116,8 @@ public:
     bool Refresh();
 
     const std::vector<TreeItem>& roots() const { return roots_; }
+    /// Counts the refills, so that a widget can tell when its items went stale.
+    std::size_t revision() const { return revision_; }
     /// Replaces the grid's helper with one for `item` (a message or signal helper); null clears it.
     void Select(const TreeItem* item);
     PropertyGrid& grid() { return grid_; }
@@ -130,6 +132,7 @@ private:
     TS_Project* project_ = nullptr;
     ViewFilter filter_;
     std::vector<TreeItem> roots_;
+    std::size_t revision_ = 0;
     PropertyGrid grid_;
     std::unique_ptr<TS_ItemHelper> helper_;
 };

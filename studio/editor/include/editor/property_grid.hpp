@@ -121,7 +121,8 @@ public:
 
     /// Appends a group at the end of the grid.
     Item& AddGroup(const std::wstring& name);
-    /// Appends `item` to the end of `parent`; returns it.
+    /// Appends `item` to the end of `parent`; returns it. The observer sees the item as it is now, so
+    /// fill in its options and bounds before.
     Item& Add(Item& parent, std::unique_ptr<Item> item);
     /// Removes `item` (and its children); null does nothing.
     void Remove(Item* item);
