@@ -190,6 +190,20 @@ TEST_F(GuiTest, ShowsTheCommandLineProject)
     EXPECT_EQ(list->GetColumnCount(), 7u);
     EXPECT_FALSE(window_->GetMenuBar()->IsEnabled(WxId(app::kCmdSaveProject)));
     EXPECT_TRUE(window_->GetMenuBar()->IsChecked(WxId(app::kCmdChannel3First + 3)));
+
+    // A click on the "Name" header sorts by name, a second one reverses the order.
+    int x = 0;
+    for (unsigned c = 0; c < 4; ++c) {
+        x += list->GetColumn(c)->GetWidth();
+    }
+    const wxPoint header(x + list->GetColumn(4)->GetWidth() / 2, 8);
+    ClickAt(*list, header);
+    ASSERT_TRUE(WaitFor([this] { return window_->core().messages().sortColumn() == app::MessageList::kName; }));
+    EXPECT_EQ(window_->core().messages().MessageAt(0).name, L"BodySwitches");
+    Settle();
+    ClickAt(*list, header);
+    ASSERT_TRUE(WaitFor([this] { return !window_->core().messages().ascending(); }));
+    EXPECT_EQ(window_->core().messages().MessageAt(0).name, L"VehicleSpeedFD");
     Screenshot(*window_, "tab-messages.png");
 }
 
