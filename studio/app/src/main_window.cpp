@@ -172,8 +172,10 @@ bool MainWindow::SaveTo(const std::wstring& path)
         return true;
     }
     const std::wstring target = path.empty() ? project_->GetProjectPath() : path;
-    logger_.error("CTorvikDlg - Project can't be saved to " + platform::ToUtf8(target));
-    shell_.ShowWarning(L"Project '" + target + L"' can't be saved.");
+    const std::error_code& reason = project_->GetSaveError();
+    const std::string why = reason ? ": " + reason.message() : std::string();
+    logger_.error("CTorvikDlg - Project can't be saved to " + platform::ToUtf8(target) + why);
+    shell_.ShowWarning(L"Project '" + target + L"' can't be saved" + platform::FromUtf8(why) + L".");
     return false;
 }
 
@@ -324,6 +326,11 @@ void MainWindow::Upload()
         return;
     }
     logger_.info("Data Serialized.");
+    const std::wstring notice = TS_Project::MotorolaSignalsNotice(project_->MessagesWithMotorolaSignals());
+    if (!notice.empty()) {
+        logger_.warn("CTorvikDlg - " + platform::ToUtf8(notice));
+        shell_.ShowInformation(notice);
+    }
     NotAvailable(L"Simulation upload");
 }
 
