@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libboost-dev liblog4cpp5-dev libcli11-dev nlohmann-json3-dev
   libudev-dev libpugixml-dev libcurl4-openssl-dev
-  libwxgtk3.2-dev xvfb xauth
+  libwxgtk3.2-dev xvfb xauth fonts-dejavu-core groff
   python3
 )
 

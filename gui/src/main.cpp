@@ -1,0 +1,3 @@
+#include "torvik_app.hpp"
+
+wxIMPLEMENT_APP(torvik::gui::TorvikApp);

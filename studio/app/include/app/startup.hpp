@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace torvik::platform {
+class ProfileStore;
+}
+
+namespace torvik::studio::app {
+
+/// The log4cpp category of the desktop program.
+inline constexpr const char* kLoggerName = "TorvikStudioLogger";
+
+/// Configures log4cpp from "log4cpp.properties" in `programFolder`; when that file is missing or broken,
+/// the default: everything from debug on to standard error, info and above into the rolling file
+/// "torvikStudio.log" in the current directory (10 MiB, one backup). Returns true when the default was
+/// taken. Call once, before any logging, on the user-interface thread.
+bool ConfigureLogging(const std::filesystem::path& programFolder);
+
+/// Closes and removes every appender (the program's end).
+void ShutdownLogging();
+
+/// The settings file: "Torvik Studio.ini" in `programFolder`, or in `$XDG_CONFIG_HOME/TorvikStudio/`
+/// (`~/.config/TorvikStudio/`) when it cannot be written there. Creates the fallback folder when needed.
+std::filesystem::path SettingsPath(const std::filesystem::path& programFolder);
+
+/// The device and update settings of the desktop program, section "TorvikApp" of the settings file.
+struct Settings {
+    static constexpr const wchar_t* kDefaultUpdateAddress = L"https://update.torvik4.net/fw/updates.xml";
+
+    int autoNotManual = 1;  ///< "SetAutoNotManual": pick the COM port automatically
+    std::wstring updateAddress = kDefaultUpdateAddress;  ///< "SetFWaddress"
+    int manualComPort = -1;  ///< "ManualSetComPort": -1 for none
+
+    /// Reads every field, keeping its current value as default.
+    void Load(const platform::ProfileStore& store);
+    /// Writes every field back (the caller commits the store).
+    void Save(platform::ProfileStore& store) const;
+};
+
+}  // namespace torvik::studio::app

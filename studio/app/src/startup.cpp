@@ -1,0 +1,112 @@
+#include <app/startup.hpp>
+
+#include <cstdlib>
+#include <fstream>
+
+#include <log4cpp/BasicLayout.hh>
+#include <log4cpp/Category.hh>
+#include <log4cpp/Configurator.hh>
+#include <log4cpp/OstreamAppender.hh>
+#include <log4cpp/PropertyConfigurator.hh>
+#include <log4cpp/RollingFileAppender.hh>
+
+#include <iostream>
+
+#include <platform/profile.hpp>
+
+namespace torvik::studio::app {
+
+namespace {
+
+constexpr const wchar_t* kSection = L"TorvikApp";
+
+bool Writable(const std::filesystem::path& file)
+{
+    // Opening for appending creates nothing new when the file is there and tells whether it can be written.
+    const bool existed = std::filesystem::exists(file);
+    std::ofstream probe(file, std::ios::app);
+    const bool ok = probe.is_open();
+    probe.close();
+    if (ok && !existed) {
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ConfigureLogging(const std::filesystem::path& programFolder)
+{
+    const std::filesystem::path properties = programFolder / "log4cpp.properties";
+    bool useDefault = !std::filesystem::is_regular_file(properties);
+    if (!useDefault) {
+        try {
+            log4cpp::PropertyConfigurator::configure(properties.string());
+        } catch (const log4cpp::ConfigureFailure&) {
+            useDefault = true;
+        }
+    }
+    log4cpp::Category& root = log4cpp::Category::getRoot();
+    log4cpp::Category& program = log4cpp::Category::getInstance(kLoggerName);
+    if (useDefault) {
+        root.removeAllAppenders();
+        program.removeAllAppenders();
+        root.setPriority(log4cpp::Priority::DEBUG);
+        // Stands in for the debugger output of the original platform.
+        auto* debugOutput = new log4cpp::OstreamAppender("win32Debug", &std::cerr);
+        debugOutput->setLayout(new log4cpp::BasicLayout());
+        root.addAppender(debugOutput);
+        auto* file = new log4cpp::RollingFileAppender("LOGFILE_LOOGERNAME", "torvikStudio.log", 0xA00000, 1, true,
+                                                      0644);
+        file->setLayout(new log4cpp::BasicLayout());
+        file->setThreshold(log4cpp::Priority::INFO);
+        program.setPriority(log4cpp::Priority::DEBUG);
+        program.addAppender(file);
+        program.info("log4cpp.properties file not found, default configuration loaded.");
+    }
+    root.debug("root logger loaded");
+    program.debug("TorvikStudioLogger logger loaded");
+    return useDefault;
+}
+
+void ShutdownLogging()
+{
+    log4cpp::Category::shutdown();
+}
+
+std::filesystem::path SettingsPath(const std::filesystem::path& programFolder)
+{
+    const std::filesystem::path beside = programFolder / "Torvik Studio.ini";
+    if (!programFolder.empty() && Writable(beside)) {
+        return beside;
+    }
+    std::filesystem::path config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
+        config = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        config = std::filesystem::path(home) / ".config";
+    } else {
+        return beside;
+    }
+    const std::filesystem::path folder = config / "TorvikStudio";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return folder / "Torvik Studio.ini";
+}
+
+void Settings::Load(const platform::ProfileStore& store)
+{
+    autoNotManual = store.GetInt(kSection, L"SetAutoNotManual", autoNotManual);
+    updateAddress = store.GetString(kSection, L"SetFWaddress").value_or(updateAddress);
+    manualComPort = store.GetInt(kSection, L"ManualSetComPort", manualComPort);
+}
+
+void Settings::Save(platform::ProfileStore& store) const
+{
+    store.WriteString(kSection, L"SetAutoNotManual", std::to_wstring(autoNotManual));
+    store.WriteString(kSection, L"SetFWaddress", updateAddress);
+    store.WriteString(kSection, L"ManualSetComPort", std::to_wstring(manualComPort));
+}
+
+}  // namespace torvik::studio::app
