@@ -172,8 +172,18 @@ void IspSession::Reset()
     protection_ = crp == kCrp1 ? Protection::Crp1 : crp == kCrp2 ? Protection::Crp2 : Protection::None;
 }
 
+void IspSession::SetCorruptEveryNth(std::uint32_t n)
+{
+    if (n != corrupt_nth_) {
+        corrupt_nth_ = n;
+        read_blocks_ = 0;
+        write_blocks_ = 0;
+    }
+}
+
 std::size_t IspSession::Receive(const std::uint8_t* bytes, std::size_t count, std::uint32_t line_baud, Output& out)
 {
+    jumped_ = false;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t byte = bytes[i];
         if (state_ == State::Autobaud) {
@@ -208,7 +218,7 @@ std::size_t IspSession::Receive(const std::uint8_t* bytes, std::size_t count, st
             line_.clear();
             line_overflow_ = false;
             Line(line, out);
-            if (device_.mode != SimMode::Bootloader) {
+            if (jumped_) {
                 return i + 1;
             }
             continue;
@@ -411,7 +421,7 @@ int IspSession::WriteRam(const std::vector<std::uint32_t>& a, Output& out)
     }
     SendNumber(out, kSuccess);
     if (count > 0) {
-        transfer_ = Transfer{address, count, {}, 0, false};
+        transfer_ = Transfer{address, count, {}, 0, 0, false};
         state_ = State::WriteData;
     }
     return kAnswered;
@@ -420,7 +430,11 @@ int IspSession::WriteRam(const std::vector<std::uint32_t>& a, Output& out)
 void IspSession::WriteLine(std::string_view line, Output& out)
 {
     Transfer& t = transfer_;
-    if (t.lines < kBlockLines && t.block.size() < t.left) {
+    if (t.lines < kBlockLines && t.claimed < t.left) {
+        // A line that does not decode still ends the block where its length character says (a full line
+        // if that is no length either), so the checksum line is found where the host sends it.
+        const std::size_t n = static_cast<std::size_t>((line[0] - 0x20) & 0x3F);
+        t.claimed += static_cast<std::uint32_t>(n >= 1 && n <= kLineBytes ? n : kLineBytes);
         std::vector<std::uint8_t> bytes;
         if (!DecodeUu(line, bytes) || t.block.size() + bytes.size() > t.left) {
             t.bad = true;
@@ -455,6 +469,7 @@ void IspSession::WriteLine(std::string_view line, Output& out)
     }
     t.block.clear();
     t.lines = 0;
+    t.claimed = 0;
     t.bad = false;
 }
 
@@ -489,7 +504,7 @@ int IspSession::ReadMemory(const std::vector<std::uint32_t>& a, Output& out)
     }
     SendNumber(out, kSuccess);
     if (a[1] > 0) {
-        transfer_ = Transfer{a[0], a[1], {}, 0, false};
+        transfer_ = Transfer{a[0], a[1], {}, 0, 0, false};
         state_ = State::ReadData;
         SendReadBlock(out);
     }
@@ -613,6 +628,7 @@ int IspSession::Go(const std::vector<std::uint32_t>& a, std::string_view mode, O
     // The routines the host starts here end in a reset; the device comes back in its application.
     device_.mode = SimMode::Application;
     state_ = State::Autobaud;
+    jumped_ = true;
     return kAnswered;
 }
 

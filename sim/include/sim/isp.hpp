@@ -45,7 +45,8 @@ public:
 
     State CurrentState() const { return state_; }
     /// Every n-th R block goes out with a wrong checksum, every n-th W block is answered RESEND (0: none).
-    void SetCorruptEveryNth(std::uint32_t n) { corrupt_nth_ = n; }
+    /// Counting starts again when the value changes.
+    void SetCorruptEveryNth(std::uint32_t n);
 
     /// Flash sector of an address, and the first address of a sector.
     static int SectorOf(std::uint32_t address);
@@ -58,6 +59,7 @@ private:
         std::uint32_t left = 0;
         std::vector<std::uint8_t> block;  // W: the decoded lines of the block so far
         std::size_t lines = 0;            // W: lines of the block so far
+        std::uint32_t claimed = 0;        // W: bytes the lines of the block say they carry
         bool bad = false;                 // W: a line of the block did not decode
     };
 
@@ -90,6 +92,7 @@ private:
     std::string line_;
     bool line_overflow_ = false;
     bool after_cr_ = false;
+    bool jumped_ = false;  // G has left the boot loader
     Transfer transfer_;
     std::uint32_t corrupt_nth_ = 0;
     std::uint64_t read_blocks_ = 0;
