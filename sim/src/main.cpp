@@ -33,6 +33,8 @@ int main(int argc, char** argv)
     app.add_flag("--write-protect", options.eeprom_write_protected, "Refuse every EEPROM write (command failed)");
     app.add_option("--reboot-ms", options.reboot_ms, "How long a reboot keeps the device silent");
     app.add_flag("--bootloader", options.bootloader, "Start in the boot loader (ISP) instead of the application");
+    app.add_flag("--bootloader-synchronised", options.bootloader_synchronised,
+                 "With --bootloader: start past the handshake, as a chip left in ISP by an earlier session");
     app.add_flag("--pace", options.pace,
                  "Move bytes no faster than the line rate set on the terminal and take the flash times");
     app.add_option("--isp-max-baud", options.isp.max_sync_baud,

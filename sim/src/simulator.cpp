@@ -144,6 +144,9 @@ bool Simulator::Start(std::string& error)
     line_fd_ = ::open(pty_->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     impl_->device.mode = options_.bootloader ? SimMode::Bootloader : SimMode::Application;
     impl_->Enter(impl_->device.mode);
+    if (options_.bootloader && options_.bootloader_synchronised) {
+        impl_->isp.SkipHandshake();
+    }
     stop_ = false;
     thread_ = std::thread(&Simulator::Run, this);
     return true;

@@ -159,6 +159,18 @@ TEST_F(SimulatorIspTest, FaultsOfTheApplicationApplyToo)
     EXPECT_EQ(host.Exchange("?", 7), "Snhoie\r");
 }
 
+TEST_F(SimulatorIspTest, LeftSynchronisedByAnEarlierSession)
+{
+    SimOptions options;
+    options.bootloader = true;
+    options.bootloader_synchronised = true;
+    StartDevice(options);
+    host.Open(sim->DevicePath());
+    // The '?' is taken as the start of a command line, echoed and not answered.
+    EXPECT_EQ(host.Exchange("?", 2, std::chrono::milliseconds(200)), "?");
+    EXPECT_EQ(host.Exchange("\x1bJ\r\n", 16), "J\r0\r\n638664503\r\n");
+}
+
 TEST_F(SimulatorIspTest, PacedAnswersTakeTheLineTime)
 {
     SimOptions options;

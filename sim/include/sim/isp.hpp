@@ -43,6 +43,8 @@ public:
     /// taken: fewer than `count` when a command left the boot loader, the rest is the application's.
     std::size_t Receive(const std::uint8_t* bytes, std::size_t count, std::uint32_t line_baud, Output& out);
 
+    /// As a chip left in the boot loader by an earlier session: synchronised, taking commands.
+    void SkipHandshake() { state_ = State::Command; }
     State CurrentState() const { return state_; }
     /// Every n-th R block goes out with a wrong checksum, every n-th W block is answered RESEND (0: none).
     /// Counting starts again when the value changes.

@@ -24,11 +24,12 @@ struct SimOptions {
     /// Application: corrupt the checksum of every n-th answer. Boot loader: send every n-th R block with a
     /// wrong checksum and answer every n-th W block with RESEND (0: none).
     std::uint32_t corrupt_every_nth = 0;
-    bool silent = false;                  ///< answer nothing
-    bool hw_error_notices = false;        ///< send a hardware-error notice before every answer
-    bool eeprom_write_protected = false;  ///< answer every EEPROM write with a command-failed reply
-    std::uint32_t reboot_ms = 50;         ///< how long a reboot keeps the device silent
-    bool bootloader = false;              ///< start in the boot loader instead of the application
+    bool silent = false;                   ///< answer nothing
+    bool hw_error_notices = false;         ///< send a hardware-error notice before every answer
+    bool eeprom_write_protected = false;   ///< answer every EEPROM write with a command-failed reply
+    std::uint32_t reboot_ms = 50;          ///< how long a reboot keeps the device silent
+    bool bootloader = false;               ///< start in the boot loader instead of the application
+    bool bootloader_synchronised = false;  ///< with `bootloader`: start past the handshake, taking commands
     /// Send no byte faster than the terminal's line rate (10 bits a character), answer received bytes no
     /// earlier than they would have arrived at that rate, and take the boot loader's flash times.
     bool pace = false;
