@@ -349,8 +349,8 @@ void IspSession::Command(std::string_view line, Output& out)
                 break;
             }
             SendNumber(out, kSuccess);
-            SendNumber(out, quirks_.k_major_first ? kBootCodeMajor : kBootCodeMinor);
-            SendNumber(out, quirks_.k_major_first ? kBootCodeMinor : kBootCodeMajor);
+            SendNumber(out, quirks_.k_minor_first ? kBootCodeMinor : kBootCodeMajor);
+            SendNumber(out, quirks_.k_minor_first ? kBootCodeMajor : kBootCodeMinor);
             return;
         case kCmdCompare:
             code = arity(3) ? Compare(a, out) : kParamError;

@@ -46,8 +46,8 @@ int main(int argc, char** argv)
                  "Boot loader: pad R lines with the memory that follows (default zeros)");
     app.add_flag("--isp-rom-overlay", options.isp.rom_overlay,
                  "Boot loader: R and M of 0x000-0x1FF show boot-ROM bytes");
-    app.add_flag("--isp-k-major-first", options.isp.k_major_first,
-                 "Boot loader: K sends the major number first (default minor first)");
+    app.add_flag("--isp-k-minor-first", options.isp.k_minor_first,
+                 "Boot loader: K sends the minor number first (default major first)");
     app.add_flag("--isp-i-absolute", options.isp.i_offset_absolute,
                  "Boot loader: I reports the flash address of the first used word (default offset in the range)");
     CLI11_PARSE(app, argc, argv);

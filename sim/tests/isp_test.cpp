@@ -384,7 +384,7 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"go_unaligned", {"U 23130", "G 268464130 T"}, "13\r\n"},
         CodeCase{"missing_parameter", {"P 1"}, "12\r\n"}, CodeCase{"extra_parameter", {"J 1"}, "12\r\n"},
         CodeCase{"not_a_number", {"P 1 0x2"}, "12\r\n"}, CodeCase{"past_32_bits", {"R 4294967296 4"}, "12\r\n"},
-        CodeCase{"boot_code_minor_first", {"K"}, "0\r\n1\r\n4\r\n"},
+        CodeCase{"boot_code_major_first", {"K"}, "0\r\n4\r\n1\r\n"},
         CodeCase{"serial_number", {"N"}, "0\r\n710672401\r\n1863207483\r\n2359107111\r\n4110418004\r\n"}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -426,10 +426,10 @@ TEST_F(IspTest, QuirksOfBlankCheckAndVersion)
     device.flash[0x70124] = 0x5A;
     Synchronise();
     EXPECT_EQ(Send("I 28 29\r\n"), "8\r\n292\r\n4294967130\r\n");
-    Restart(IspQuirks{.k_major_first = true, .i_offset_absolute = true});
+    Restart(IspQuirks{.k_minor_first = true, .i_offset_absolute = true});
     Synchronise();
     EXPECT_EQ(Send("I 28 29\r\n"), "8\r\n459044\r\n4294967130\r\n");
-    EXPECT_EQ(Send("K\r\n"), "0\r\n4\r\n1\r\n");
+    EXPECT_EQ(Send("K\r\n"), "0\r\n1\r\n4\r\n");
 }
 
 TEST_F(IspTest, RomOverlayHidesTheFirstBytesFromReadAndCompare)

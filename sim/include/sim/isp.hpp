@@ -17,7 +17,7 @@ struct IspQuirks {
     bool zero_as_space = false;       ///< send a zero sextet as a space (default: backquote)
     bool pad_with_memory = false;     ///< pad the last group of an R line with the memory that follows (default: 0)
     bool rom_overlay = false;         ///< R and M of 0x000-0x1FF see boot-ROM bytes instead of flash
-    bool k_major_first = false;       ///< K sends the major number first (default: minor, then major)
+    bool k_minor_first = false;       ///< K sends the minor number first (default: major, then minor)
     bool i_offset_absolute = false;   ///< I reports the flash address (default: offset from the start sector)
     std::uint32_t max_sync_baud = 0;  ///< no answer to '?' while the line is set faster than this (0: any)
 };
