@@ -122,6 +122,7 @@ TEST_F(SimulatorIspTest, FlashChangedBehindTheHostIsReadAndKept)
     options.state_file = state.string();
     StartDevice(options);
     EXPECT_EQ(sim->Mode(), SimMode::Bootloader);
+    sim->WriteFlash(0x1000, {0xDE, 0xAD, 0xBE, 0xEF});
     // Readers and writers on another thread while the host works.
     std::atomic<bool> done{false};
     std::thread other([&] {
