@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sim/device.hpp>
+#include <sim/isp.hpp>
 
 namespace torvik::platform {
 class PseudoTerminal;
@@ -21,28 +21,28 @@ struct SimOptions {
     std::string state_file;                 ///< flash, EEPROM and clock; empty: kept in memory only
     std::uint32_t async_interval_ms = 100;  ///< period of the asynchronous messages of enabled requests
     std::uint32_t drop_every_nth_byte = 0;  ///< drop every n-th byte the device sends (0: none)
-    std::uint32_t corrupt_every_nth = 0;    ///< corrupt the checksum of every n-th answer (0: none)
-    bool silent = false;                    ///< answer nothing
-    bool hw_error_notices = false;          ///< send a hardware-error notice before every answer
-    bool eeprom_write_protected = false;    ///< answer every EEPROM write with a command-failed reply
-    std::uint32_t reboot_ms = 50;           ///< how long a reboot keeps the device silent
+    /// Application: corrupt the checksum of every n-th answer. Boot loader: send every n-th R block with a
+    /// wrong checksum and answer every n-th W block with RESEND (0: none).
+    std::uint32_t corrupt_every_nth = 0;
+    bool silent = false;                   ///< answer nothing
+    bool hw_error_notices = false;         ///< send a hardware-error notice before every answer
+    bool eeprom_write_protected = false;   ///< answer every EEPROM write with a command-failed reply
+    std::uint32_t reboot_ms = 50;          ///< how long a reboot keeps the device silent
+    bool bootloader = false;               ///< start in the boot loader instead of the application
+    bool bootloader_synchronised = false;  ///< with `bootloader`: start past the handshake, taking commands
+    /// Send no byte faster than the terminal's line rate (10 bits a character), answer received bytes no
+    /// earlier than they would have arrived at that rate, and take the boot loader's flash times.
+    bool pace = false;
+    IspQuirks isp;  ///< the boot loader's quirks and the highest rate it synchronises at
 };
 
-/// The device's operating mode.
-enum class SimMode { Application, Bootloader };
-
-/// Sends raw bytes to the host (boot-loader handlers answer through it).
-using SimSend = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
-/// Handles the raw bytes that arrive in boot-loader mode.
-using BootloaderHandler = std::function<void(const std::uint8_t* bytes, std::size_t count, const SimSend& send)>;
-
 /// A simulated Torvik4 behind a pseudo-terminal. Start() opens the terminal and runs the device on its
-/// own thread until Stop() or destruction; the state file is written whenever EEPROM, flash or clock
-/// change and when the device stops.
+/// own thread until Stop() or destruction. The state file is written after every EEPROM or clock change,
+/// once the line is idle after flash changes, and when the device stops.
 class Simulator {
 public:
-    static constexpr std::size_t kEepromSize = 4096;
-    static constexpr std::size_t kFlashSize = 512 * 1024;
+    static constexpr std::size_t kEepromSize = DeviceState::kEepromSize;
+    static constexpr std::size_t kFlashSize = DeviceState::kFlashSize;
 
     explicit Simulator(SimOptions options = {});
     ~Simulator();
@@ -56,20 +56,20 @@ public:
     /// Path of the terminal a host opens.
     std::string DevicePath() const;
 
-    SimMode Mode() const { return mode_; }
-    void SetBootloaderHandler(BootloaderHandler handler);
+    SimMode Mode() const;
     /// Changes faults while running (tests).
     void SetSilent(bool silent) { silent_ = silent; }
     void SetHwErrorNotices(bool on) { hw_errors_ = on; }
     void SetCorruptEveryNth(std::uint32_t n) { corrupt_nth_ = n; }
     void SetDropEveryNthByte(std::uint32_t n) { drop_nth_ = n; }
 
-    /// Copies of the device memory (tests).
+    /// Copies of the device memory (tests; safe while running).
     std::vector<std::uint8_t> Eeprom() const;
     std::vector<std::uint8_t> Flash() const;
-    /// Packets received so far (decoded frames, tests).
+    std::vector<std::uint8_t> Ram() const;
+    /// Packets received so far in application mode (decoded frames, tests).
     std::vector<std::vector<std::uint8_t>> ReceivedFrames() const;
-    /// Bytes of flash for a boot-loader handler.
+    /// Changes flash behind the host's back (tests; safe while running). Bytes past the end are ignored.
     void WriteFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
 
 private:
@@ -79,9 +79,9 @@ private:
     SimOptions options_;
     std::unique_ptr<Impl> impl_;
     std::unique_ptr<platform::PseudoTerminal> pty_;
+    int line_fd_ = -1;  // the terminal side, for reading the rate the host set
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<SimMode> mode_{SimMode::Application};
     std::atomic<bool> silent_{false};
     std::atomic<bool> hw_errors_{false};
     std::atomic<std::uint32_t> corrupt_nth_{0};
