@@ -115,4 +115,41 @@ expect 1 - "^torvik: port $port is in use by another program \\(Device or resour
   "$torvik" ping --port "$port" --timeout 100
 kill "$holder" 2>/dev/null
 
+# The flash through the boot loader: a device in its application is asked into the boot loader, and
+# restarted into its application after each command. 8 KB across the 64 KB boundary (sectors 15 and 16).
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+data = bytes((i * 37 + 11) & 0xFF for i in range(8192))
+def record(kind, address, payload):
+    body = bytes([len(payload), address >> 8, address & 0xFF, kind]) + payload
+    return ":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\r\n"
+lines = [record(4, 0, b"\x00\x00")]
+for at in range(0, len(data), 16):
+    address = 0xF000 + at
+    if address == 0x10000:
+        lines.append(record(4, 0, b"\x00\x01"))
+    lines.append(record(0, address & 0xFFFF, data[at:at + 16]))
+lines.append(record(1, 0, b""))
+open(work + "/image.hex", "w", newline="").write("".join(lines))
+open(work + "/image.bin", "wb").write(data)
+crp = bytearray(b"\xff" * 0x300)
+crp[0x2FC:0x300] = (0x87654321).to_bytes(4, "little")
+lines = [record(0, at, bytes(crp[at:at + 16])) for at in range(0, len(crp), 16)] + [record(1, 0, b"")]
+open(work + "/locking.hex", "w", newline="").write("".join(lines))
+open(work + "/keep.hex", "w", newline="").write(record(0, 0x100, bytes(range(16))) + record(1, 0, b""))
+PY
+start_sim flash
+expect 0 '"product_code": 65535' - -- "$torvik" flash info --port "$port" --json
+expect 0 "image.hex: written and verified \\(sectors 15, 16\\)" - -- "$torvik" flash write --port "$port" "$work/image.hex"
+expect 0 '"format": "raw"' - -- "$torvik" flash read --port "$port" 0xF000 8192 -o "$work/back.bin" --json
+cmp -s "$work/image.bin" "$work/back.bin" || { echo "FAILED: flash read gave other bytes"; failures=$((failures + 1)); }
+expect 0 "written and verified \\(sector 0\\)" - -- "$torvik" flash write --port "$port" "$work/keep.hex"
+expect 0 "768 bytes from 0x00000" - -- "$torvik" flash read --port "$port" 0 0x300 -o "$work/before.bin"
+expect 1 - "^torvik: cannot program .*code read protection" -- "$torvik" flash write --port "$port" "$work/locking.hex"
+"$torvik" flash read --port "$port" 0 0x300 -o "$work/after.bin" >/dev/null
+cmp -s "$work/before.bin" "$work/after.bin" || { echo "FAILED: a refused file changed the flash"; failures=$((failures + 1)); }
+expect 0 "sectors 15-16 erased and blank" - -- "$torvik" flash erase --port "$port" --sectors 15-16
+expect 1 - "^torvik: invalid sector '30'" -- "$torvik" flash erase --port "$port" --sectors 15-30
+
 exit $((failures > 0))

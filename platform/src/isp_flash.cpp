@@ -167,13 +167,17 @@ public:
                 runs.emplace_back(sector, sector);
             }
         }
+        unsigned long total = 0;
+        for (const auto& [first, last] : runs) {
+            total += SectorEnd(last) - SectorStart(first) + 1;
+        }
         unsigned long done = 0;
         for (const auto& [first, last] : runs) {
             if (const auto s = PrepareAnd([&] { return client_->Erase(first, last); }, first, last); !s.ok()) {
                 return Fail(s.message);
             }
-            done += static_cast<unsigned long>(last - first + 1);
-            Report(progress, context, done, static_cast<unsigned long>(kSectorCount));
+            done += SectorEnd(last) - SectorStart(first) + 1;
+            Report(progress, context, done, total);
         }
         return 1;
     }

@@ -8,6 +8,7 @@
 #include <platform/text.hpp>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace torvik::studio {
 
@@ -142,6 +143,16 @@ std::vector<int> FlashJob::SectorsOf(const std::filesystem::path& hexFile)
 void FlashJob::Write(const std::filesystem::path& hexFile, bool allowProtection)
 {
     const auto sectors = SectorsOf(hexFile);
+    // Refused before the erase, so that a refused file costs the device nothing.
+    platform::isp::MemoryImage image;
+    platform::isp::LoadHexImage(hexFile, image);
+    if (const auto crp = platform::isp::ProtectionValue(image); crp != 0 && !allowProtection) {
+        char value[16];
+        std::snprintf(value, sizeof value, "0x%08X", crp);
+        throw FlashJobError("cannot program '" + hexFile.string() + "': it puts " + value +
+                            " at the code read protection word 0x2FC, which locks the chip; it is programmed only "
+                            "when that is asked for explicitly");
+    }
     device_->AllowCodeReadProtection(allowProtection);
     std::pair<const ProgressSink*, const std::string*> context{&progress_, &step_};
     if (!sectors.empty()) {
