@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -24,6 +25,9 @@ private:
 /// A number of the command line: decimal, or hexadecimal after 0x (a leading zero makes nothing octal); no
 /// sign and no blanks. Anything else, or a value above `max`, fails naming `what`.
 std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32_t max);
+
+/// "0-27, 29" from a sorted list of numbers (sectors).
+std::string Ranges(const std::vector<int>& numbers);
 
 // One registration function per command group, each in its own source file. A group adds its
 // subcommands to the program; their callbacks throw CommandError on failure.

@@ -68,24 +68,6 @@ std::string Hex(int value)
     return text;
 }
 
-// "0-27, 29" from a sorted list of sectors.
-std::string Ranges(const std::vector<int>& sectors)
-{
-    std::string out;
-    for (std::size_t i = 0; i < sectors.size();) {
-        std::size_t j = i;
-        while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) {
-            ++j;
-        }
-        out += (out.empty() ? "" : ", ") + std::to_string(sectors[i]);
-        if (j > i) {
-            out += "-" + std::to_string(sectors[j]);
-        }
-        i = j + 1;
-    }
-    return out;
-}
-
 struct Field {
     const char* key;
     const char* label;

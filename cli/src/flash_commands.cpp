@@ -178,12 +178,8 @@ void RunWrite(const FlashOptions& options, const std::string& file, bool allowPr
         if (options.json) {
             std::cout << ordered_json{{"file", file}, {"sectors", sectors}, {"verified", true}}.dump(2) << '\n';
         } else {
-            std::string list;
-            for (const int sector : sectors) {
-                list += (list.empty() ? "" : ", ") + std::to_string(sector);
-            }
             std::printf("%s: written and verified (sector%s %s)\n", file.c_str(), sectors.size() == 1 ? "" : "s",
-                        list.c_str());
+                        Ranges(sectors).c_str());
         }
     });
 }

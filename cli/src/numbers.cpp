@@ -1,6 +1,7 @@
-// Numbers as every command takes them.
+// Numbers as every command takes and shows them.
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "commands.hpp"
 
@@ -17,6 +18,24 @@ std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32
         throw CommandError(std::string("invalid ") + what + " '" + text + "' (0 to " + std::to_string(max) + ")");
     }
     return value;
+}
+
+// "0-27, 29" from a sorted list of sectors.
+std::string Ranges(const std::vector<int>& sectors)
+{
+    std::string out;
+    for (std::size_t i = 0; i < sectors.size();) {
+        std::size_t j = i;
+        while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) {
+            ++j;
+        }
+        out += (out.empty() ? "" : ", ") + std::to_string(sectors[i]);
+        if (j > i) {
+            out += "-" + std::to_string(sectors[j]);
+        }
+        i = j + 1;
+    }
+    return out;
 }
 
 }  // namespace torvik::cli

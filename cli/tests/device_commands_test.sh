@@ -141,7 +141,7 @@ open(work + "/keep.hex", "w", newline="").write(record(0, 0x100, bytes(range(16)
 PY
 start_sim flash
 expect 0 '"product_code": 65535' - -- "$torvik" flash info --port "$port" --json
-expect 0 "image.hex: written and verified \\(sectors 15, 16\\)" - -- "$torvik" flash write --port "$port" "$work/image.hex"
+expect 0 "image.hex: written and verified \\(sectors 15-16\\)" - -- "$torvik" flash write --port "$port" "$work/image.hex"
 expect 0 '"format": "raw"' - -- "$torvik" flash read --port "$port" 0xF000 8192 -o "$work/back.bin" --json
 cmp -s "$work/image.bin" "$work/back.bin" || { echo "FAILED: flash read gave other bytes"; failures=$((failures + 1)); }
 expect 0 "written and verified \\(sector 0\\)" - -- "$torvik" flash write --port "$port" "$work/keep.hex"
