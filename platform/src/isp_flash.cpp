@@ -172,7 +172,9 @@ public:
             total += SectorEnd(last) - SectorStart(first) + 1;
         }
         unsigned long done = 0;
-        for (const auto& [first, last] : runs) {
+        for (const auto& run : runs) {
+            const int first = run.first;
+            const int last = run.second;
             if (const auto s = PrepareAnd([&] { return client_->Erase(first, last); }, first, last); !s.ok()) {
                 return Fail(s.message);
             }
