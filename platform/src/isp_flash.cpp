@@ -203,11 +203,8 @@ public:
     {
         std::lock_guard lock(mutex_);
         MemoryImage image;
-        if (!client_ || path == nullptr) {
-            return Fail("not connected");
-        }
-        if (const auto s = LoadHexImage(path, image); !s.ok()) {
-            return Fail(s.message);
+        if (const int loaded = LoadForSession(path, image); loaded != 1) {
+            return loaded;
         }
         if (const auto crp = ProtectionValue(image); crp != 0 && !allow_crp_) {
             return Fail("the file puts " + Hex(crp, 8) + " at the code read protection word " + Hex(kCrpAddress, 3) +
@@ -268,11 +265,8 @@ public:
     {
         std::lock_guard lock(mutex_);
         MemoryImage image;
-        if (!client_ || path == nullptr) {
-            return Fail("not connected");
-        }
-        if (const auto s = LoadHexImage(path, image); !s.ok()) {
-            return Fail(s.message);
+        if (const int loaded = LoadForSession(path, image); loaded != 1) {
+            return loaded;
         }
         // The boot ROM hides the flash at 0x000-0x1FF from reads while the boot loader runs.
         auto runs = FlashRuns(image, kBootRomOverlayEnd);
@@ -359,6 +353,18 @@ private:
     {
         error_ = std::move(why);
         return kFailed;
+    }
+
+    // The file of a program or verify call, once connected.
+    int LoadForSession(const char* path, MemoryImage& image)
+    {
+        if (!client_ || path == nullptr) {
+            return Fail("not connected");
+        }
+        if (const auto s = LoadHexImage(path, image); !s.ok()) {
+            return Fail(s.message);
+        }
+        return 1;
     }
 
     template <typename Work>
