@@ -1,16 +1,15 @@
 // torvik ports|ping|eeprom: serial ports and the device's run-time services, through the C interface of
 // the device link library, the way the desktop program's dialogs use it.
-#include <cerrno>
-#include <charconv>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include <devicelink/torvik_api.h>
+#include <device/device_session.hpp>
 #include <devicelink/ports.hpp>
 
 #include "commands.hpp"
@@ -19,7 +18,6 @@ namespace torvik::cli {
 
 namespace {
 
-constexpr std::uint32_t kEepromSize = 4096;
 constexpr std::uint32_t kBlock = 16;
 // Every wait for the device is bounded by the time-out, so it must stay short enough to end.
 constexpr std::uint32_t kMinTimeoutMs = 1;
@@ -30,90 +28,19 @@ struct DeviceOptions {
     std::uint32_t timeout_ms = 1000;
 };
 
-/// One session from NewTorvik to DeleteTorvik.
-class Session {
-public:
-    explicit Session(const DeviceOptions& options) : port_(options.port)
-    {
-        handle_ = NewTorvik();
-        if (handle_ == nullptr) {
-            throw CommandError("cannot create a device session");
-        }
-        const std::int32_t r = ConnectTorvik(handle_, port_.c_str(), options.timeout_ms, options.timeout_ms);
-        if (r != 0) {
-            const std::string message = ConnectError(r, LastConnectErrorTorvik(handle_));
-            DeleteTorvik(handle_);
-            handle_ = nullptr;
-            throw CommandError(message);
-        }
-    }
-    ~Session()
-    {
-        if (handle_ != nullptr) {
-            DisconnectTorvik(handle_);
-            DeleteTorvik(handle_);
-        }
-    }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    void* handle() const { return handle_; }
-
-private:
-    std::string ConnectError(std::int32_t r, std::int32_t system_error) const
-    {
-        const std::string reason =
-            system_error > 0 ? " (" + std::generic_category().message(system_error) + ")" : std::string();
-        if (r == -1) {
-            return "port " + port_ + " is already in use";
-        }
-        if (r == -2 && system_error == EBUSY) {
-            return "port " + port_ + " is in use by another program" + reason;
-        }
-        if (r == -2) {
-            return "cannot open port " + port_ + (reason.empty() ? " (no such device)" : reason);
-        }
-        if (r == -3 || r == -4) {
-            return "cannot set up port " + port_ + (reason.empty() ? " (result " + std::to_string(r) + ")" : reason);
-        }
-        if (r <= -100 && r > -300) {
-            return "cannot set up port " + port_ + " (result " + std::to_string(r) + ")";
-        }
-        if (r == -314) {
-            return "no answer from a device on " + port_;
-        }
-        return "the device on " + port_ + " did not accept the connection (result " + std::to_string(r) + ")";
-    }
-
-    std::string port_;
-    void* handle_ = nullptr;
-};
-
-// Decimal, or hexadecimal after "0x": "040" is forty. No sign, blanks or other bases.
-// The line for an EEPROM block that failed. The device may have said no (a refusal status or an error
-// reply), or no valid answer came: then a write's outcome is unknown, since the device may have stored the
-// bytes and lost or garbled only its answer.
-std::string EepromFailure(void* session, std::int32_t r, bool writing, std::uint32_t count, std::uint32_t address)
+// Runs work on a session; the core's failures become the command's one line.
+template <typename Work>
+void WithSession(const DeviceOptions& options, Work work, std::function<void()> check = {})
 {
-    constexpr std::int32_t kRefusedResult = -21;
-    constexpr std::int32_t kFailedWait = -14;  // an error reply, or no valid answer
-    constexpr std::int32_t kHardwareNotice = 0x10000;
-    constexpr std::int32_t kRefusedStatus = 0xFFFF;
-    const std::string what = std::string(writing ? "writing " : "reading ") + std::to_string(count) +
-                             " bytes at address " + std::to_string(address);
-    const std::string result = " (result " + std::to_string(r) + ")";
-    const std::int32_t reply = LastReplyTorvik(session);
-    if (r == kRefusedResult || (r > 0 && (r & kRefusedStatus) == kRefusedStatus) ||
-        (r == kFailedWait && reply >= 0x81 && reply <= 0x83)) {
-        return "the device refused " + what + result;
+    try {
+        if (check) {
+            check();  // before the port is opened
+        }
+        studio::DeviceSession session(options.port, options.timeout_ms);
+        work(session);
+    } catch (const studio::DeviceError& e) {
+        throw CommandError(e.what());
     }
-    if (r < 0 && r > -10) {
-        return "cannot send the command for " + what + " to the device" + result;
-    }
-    if (writing && r == kHardwareNotice) {
-        return "the device acknowledged " + what + " but reported a hardware error" + result;
-    }
-    return "no valid answer from the device to " + what + result + (writing ? "; the bytes may have been written" : "");
 }
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
@@ -138,85 +65,50 @@ void RunPorts()
 
 void RunPing(const DeviceOptions& options)
 {
-    Session session(options);
-    const auto start = std::chrono::steady_clock::now();
-    const std::int32_t level = GetVersionTorvik(session.handle());
-    const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
-    if (level < 0) {
-        throw CommandError("no answer from the device on " + options.port + " (result " + std::to_string(level) + ")");
-    }
-    std::printf("%s: Torvik4 answered in %.1f ms, protocol level %d\n", options.port.c_str(), elapsed.count(),
-                static_cast<int>(level));
+    WithSession(options, [&](studio::DeviceSession& session) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::int32_t level = session.ProtocolLevel();
+        const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
+        std::printf("%s: Torvik4 answered in %.1f ms, protocol level %d\n", options.port.c_str(), elapsed.count(),
+                    static_cast<int>(level));
+    });
 }
 
 void RunEepromRead(const DeviceOptions& options, const std::string& address_text, const std::string& length_text)
 {
-    const std::uint32_t address = ParseNumber(address_text, "address", kEepromSize - 1);
-    const std::uint32_t length = ParseNumber(length_text, "length", kEepromSize);
-    if (length == 0 || address + length > kEepromSize) {
-        throw CommandError("the range of " + std::to_string(length) + " bytes at " + std::to_string(address) +
-                           " is outside the 4096-byte EEPROM");
-    }
-    Session session(options);
-    std::vector<std::uint8_t> bytes(length);
-    for (std::uint32_t done = 0; done < length; done += kBlock) {
-        const auto count = static_cast<std::uint8_t>(std::min(kBlock, length - done));
-        const std::int32_t r =
-            ReadEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
-        if (r != 0) {
-            throw CommandError(EepromFailure(session.handle(), r, false, count, address + done));
+    const std::uint32_t address = ParseNumber(address_text, "address", studio::kEepromSize - 1);
+    const std::uint32_t length = ParseNumber(length_text, "length", studio::kEepromSize);
+    WithSession(options, [&](studio::DeviceSession& session) {
+        const auto bytes = session.ReadEeprom(address, length);
+        for (std::uint32_t line = 0; line < length; line += kBlock) {
+            std::printf("%04X:", address + line);
+            for (std::uint32_t i = line; i < std::min(length, line + kBlock); ++i) {
+                std::printf(" %02X", bytes[i]);
+            }
+            std::printf("\n");
         }
-    }
-    for (std::uint32_t line = 0; line < length; line += kBlock) {
-        std::printf("%04X:", address + line);
-        for (std::uint32_t i = line; i < std::min(length, line + kBlock); ++i) {
-            std::printf(" %02X", bytes[i]);
-        }
-        std::printf("\n");
-    }
+    }, [&] { studio::DeviceSession::CheckEepromRead(address, length); });
 }
 
 void RunEepromWrite(const DeviceOptions& options, const std::string& address_text,
                     const std::vector<std::string>& byte_texts, bool reboot)
 {
-    const std::uint32_t address = ParseNumber(address_text, "address", kEepromSize - 1);
+    const std::uint32_t address = ParseNumber(address_text, "address", studio::kEepromSize - 1);
     std::vector<std::uint8_t> bytes;
     for (const auto& text : byte_texts) {
         bytes.push_back(static_cast<std::uint8_t>(ParseNumber(text, "byte", 0xFF)));
     }
-    if (address < 30) {
-        throw CommandError("EEPROM address " + std::to_string(address) + " is reserved; writes start at 30");
-    }
-    if (address + bytes.size() > kEepromSize) {
-        throw CommandError("the bytes do not fit the 4096-byte EEPROM at address " + std::to_string(address));
-    }
-    Session session(options);
-    for (std::size_t done = 0; done < bytes.size(); done += kBlock) {
-        const auto count = static_cast<std::uint8_t>(std::min<std::size_t>(kBlock, bytes.size() - done));
-        const std::int32_t r =
-            WriteEepromTorvik(session.handle(), static_cast<std::uint16_t>(address + done), count, bytes.data() + done);
-        if (r != 0) {
-            std::string message =
-                EepromFailure(session.handle(), r, true, count, static_cast<std::uint32_t>(address + done));
-            if (done > 0) {
-                message += " (the " + std::to_string(done) + " bytes before were written)";
+    WithSession(options, [&](studio::DeviceSession& session) {
+        session.WriteEeprom(address, bytes);
+        if (reboot) {
+            try {
+                session.RestartAndConfirm();
+            } catch (const studio::DeviceError& e) {
+                throw studio::DeviceError(std::string(e.what()) + "; the bytes were written");
             }
-            throw CommandError(message);
         }
-    }
-    if (reboot) {
-        const std::int32_t r = RebootTorvik(session.handle(), true);
-        if (r < 0) {
-            throw CommandError("the device did not restart (result " + std::to_string(r) + ")");
-        }
-        // The restart waits a few seconds for the device but succeeds whether or not it came back.
-        const std::int32_t level = GetVersionTorvik(session.handle());
-        if (level < 0) {
-            throw CommandError("the device did not answer after the restart (result " + std::to_string(level) +
-                               "); the bytes were written");
-        }
-    }
-    std::printf("wrote %zu bytes at address %u\n", bytes.size(), address);
+        std::printf("wrote %zu bytes at address %u\n", bytes.size(), address);
+    }, [&] { studio::DeviceSession::CheckEepromWrite(address, bytes.size()); });
 }
 
 }  // namespace

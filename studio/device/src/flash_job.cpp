@@ -1,6 +1,5 @@
 #include <device/flash_job.hpp>
 
-#include <devicelink/torvik_api.h>
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
 #include <platform/isp_flash.hpp>
@@ -30,21 +29,13 @@ int OnProgress(int, unsigned long done, unsigned long total, void* context)
 // does not answer there is taken to be in its boot loader already.
 void SwitchToProgrammingMode(const std::string& port)
 {
-    void* link = NewTorvik();
-    if (link == nullptr) {
-        throw FlashJobError("cannot create a device session");
+    std::unique_ptr<DeviceSession> session;
+    try {
+        session = std::make_unique<DeviceSession>(port, kLinkTimeoutMs);
+    } catch (const DeviceError&) {
+        return;
     }
-    const std::int32_t connected = ConnectTorvik(link, port.c_str(), kLinkTimeoutMs, kLinkTimeoutMs);
-    std::int32_t switched = 0;
-    if (connected == 0) {
-        switched = BootloaderTorvik(link);
-        DisconnectTorvik(link);
-    }
-    DeleteTorvik(link);
-    if (connected == 0 && switched < 0) {
-        throw FlashJobError("cannot switch the Torvik4 on " + port + " to its boot loader (result " +
-                            std::to_string(switched) + ")");
-    }
+    session->EnterBootLoader();
 }
 
 std::string VersionText(const kq::flashlib::Version& version)

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <device/device_session.hpp>
+
 namespace kq::flashlib {
 class CFlashContainer;
 class CFlashDevice;
@@ -19,10 +21,7 @@ class CFlashDevice;
 namespace torvik::studio {
 
 /// A flash job that could not be done; the message says what and why.
-class FlashJobError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using FlashJobError = DeviceError;
 
 /// What a long step has done: its name ("erasing", "programming", "verifying", "reading") and bytes.
 struct FlashProgress {
