@@ -170,19 +170,19 @@ ordered_json RecordJson(const studio::UserBlockRecord& r)
         j["record"] = "channel setup";
         j["channel"] = r.channel;
         j["setup"] = r.setupCode;
-        j["setupName"] = ToUtf8(studio::SetupName(r.setupCode));
+        j["setup_name"] = ToUtf8(studio::SetupName(r.setupCode));
         break;
     case studio::kRecordMessage:
         j["record"] = "message";
         j["id"] = r.id;
         j["extended"] = (r.id & 0x80000000u) != 0;
-        j["channelMask"] = r.channelMask;
+        j["channel_mask"] = r.channelMask;
         j["channels"] = Channels(r.channelMask);
-        j["frameFormat"] = FrameFormatText(r.frameFormat);
+        j["frame_format"] = FrameFormatText(r.frameFormat);
         j["dlc"] = r.dlc;
-        j["cycleTimeMs"] = r.cycleTimeMs;
-        j["startDelayMs"] = r.startDelayMs;
-        j["fastCycleTimeMs"] = r.fastCycleTimeMs;
+        j["cycle_time_ms"] = r.cycleTimeMs;
+        j["start_delay_ms"] = r.startDelayMs;
+        j["fast_cycle_time_ms"] = r.fastCycleTimeMs;
         j["payload"] = PayloadText(r.payload);
         break;
     case studio::kRecordConstants:
@@ -192,10 +192,10 @@ ordered_json RecordJson(const studio::UserBlockRecord& r)
     case studio::kRecordSignalPosition:
         j["record"] = "signal position";
         j["control"] = r.control;
-        j["controlName"] = ToUtf8(studio::ControlName(r.control));
-        j["startBit"] = r.startBit;
-        j["lastBit"] = r.lastBit;
-        j["multiplexValue"] = r.multiplexValue;
+        j["control_name"] = ToUtf8(studio::ControlName(r.control));
+        j["start_bit"] = r.startBit;
+        j["last_bit"] = r.lastBit;
+        j["multiplex_value"] = r.multiplexValue;
         break;
     case studio::kRecordSignalValues:
         j["record"] = "signal values";
