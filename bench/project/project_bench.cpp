@@ -111,8 +111,7 @@ std::unique_ptr<TS_Project> OpenLarge()
                      torvik::platform::ToUtf8(opening.failure()).c_str());
         std::abort();
     }
-    project->SetChannelSetup(3, -1, kSetupFd2000);
-    project->SetChannelSetup(4, -1, kSetupFd2000);
+    project->GiveChannelsTheirSetups();
     return project;
 }
 

@@ -69,9 +69,7 @@ std::unique_ptr<TS_Project> OpenProject(const std::string& path)
     if (!project) {
         throw CommandError("cannot open project '" + path + "': " + ToUtf8(opening.failure()));
     }
-    for (const std::uint32_t channel : {3u, 4u}) {
-        project->SetChannelSetup(channel, -1, studio::kSetupFd2000);
-    }
+    project->GiveChannelsTheirSetups();
     return project;
 }
 

@@ -237,8 +237,8 @@ void MainWindow::TakeProject(std::unique_ptr<TS_Project> project)
 {
     project_ = std::move(project);
     filter_ = {};
+    project_->GiveChannelsTheirSetups();
     for (std::uint32_t channel = 3; channel <= 4; ++channel) {
-        project_->SetChannelSetup(channel, -1, kSetupFd2000);
         hsEnabled_[channel - 3] = !AnyCanFdMessageOn(channel);
     }
     messages_.SetFilter(filter_);

@@ -125,6 +125,13 @@ TS_Project::ChannelSetupChange TS_Project::SetChannelSetup(std::uint32_t channel
     return {previous, classic(previous) != classic(next)};
 }
 
+void TS_Project::GiveChannelsTheirSetups()
+{
+    for (const std::uint32_t channel : {3u, 4u}) {
+        SetChannelSetup(channel, -1, kSetupFd2000);
+    }
+}
+
 bool TS_Project::IsFdChannel(std::uint32_t channel) const
 {
     const auto it = channelSetups_.find(channel);

@@ -82,6 +82,10 @@ public:
     /// when it has none. A new code that differs sets the modified flag.
     ChannelSetupChange SetChannelSetup(std::uint32_t channel, std::int32_t code, std::uint32_t defaultCode);
 
+    /// What taking a project means for its channels (the main window, the command line and the upload all
+    /// do it): CAN 3 and CAN 4 without a setup get "FD 500/2,000 kBd, 80/70 %".
+    void GiveChannelsTheirSetups();
+
     /// True when the channel has no setup or one of the FD setups.
     bool IsFdChannel(std::uint32_t channel) const;
 
