@@ -16,17 +16,21 @@ def message_id(m):
     return (0x80000000 | (0x18F00000 + m)) if m % 3 == 0 else 0x100 + m
 
 
+def new_symbols():
+    """The NS_ block and the empty BS_ line that start every file a database editor writes."""
+    keywords = ("NS_DESC_", "CM_", "BA_DEF_", "BA_", "VAL_", "CAT_DEF_", "CAT_", "FILTER", "BA_DEF_DEF_",
+                "EV_DATA_", "ENVVAR_DATA_", "SGTYPE_", "SGTYPE_VAL_", "BA_DEF_SGTYPE_", "BA_SGTYPE_",
+                "SIG_TYPE_REF_", "VAL_TABLE_", "SIG_GROUP_", "SIG_VALTYPE_", "SIGTYPE_VALTYPE_", "BO_TX_BU_",
+                "BA_DEF_REL_", "BA_REL_", "BA_DEF_DEF_REL_", "BU_SG_REL_", "BU_EV_REL_", "BU_BO_REL_",
+                "SG_MUL_VAL_")
+    return "NS_ :\n" + "".join(f"\t{keyword}\n" for keyword in keywords) + "\nBS_:\n\n"
+
+
 def main(path):
     out = []
     w = out.append
-    w('VERSION "1.0"\n\n\nNS_ :\n')
-    for keyword in ("NS_DESC_", "CM_", "BA_DEF_", "BA_", "VAL_", "CAT_DEF_", "CAT_", "FILTER", "BA_DEF_DEF_",
-                    "EV_DATA_", "ENVVAR_DATA_", "SGTYPE_", "SGTYPE_VAL_", "BA_DEF_SGTYPE_", "BA_SGTYPE_",
-                    "SIG_TYPE_REF_", "VAL_TABLE_", "SIG_GROUP_", "SIG_VALTYPE_", "SIGTYPE_VALTYPE_", "BO_TX_BU_",
-                    "BA_DEF_REL_", "BA_REL_", "BA_DEF_DEF_REL_", "BU_SG_REL_", "BU_EV_REL_", "BU_BO_REL_",
-                    "SG_MUL_VAL_"):
-        w(f"\t{keyword}\n")
-    w("\nBS_:\n\n")
+    w('VERSION "1.0"\n\n\n')
+    w(new_symbols())
     w("BU_: " + " ".join(NODES) + "\n")
     w('VAL_TABLE_ OnOff 1 "On" 0 "Off" ;\n')
     w('VAL_TABLE_ Gear 3 "Drive" 2 "Neutral" 1 "Reverse" 0 "Park" ;\n\n\n')

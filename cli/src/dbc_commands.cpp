@@ -1,10 +1,9 @@
-// torvik dbc show|dump: read a DBC file and print its model.
-#include <cerrno>
+// torvik dbc show|dump|check: read DBC files and print their models or what their reads skipped.
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <system_error>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,18 +20,47 @@ using kq::dbclib::Dbc_AttributeDef;
 using kq::dbclib::Dbc_AttributesForItem;
 using kq::dbclib::Dbc_DefinitionTable;
 using kq::dbclib::Dbc_File;
+using kq::dbclib::Dbc_ReadReport;
+using kq::dbclib::Dbc_ReadStatus;
 using kq::dbclib::RawNumber;
 using platform::ToUtf8;
 using nlohmann::ordered_json;
 
-Dbc_File LoadDbc(const std::string& path)
-{
+struct LoadedDbc {
     Dbc_File file;
-    if (file.ReadFromFile(platform::FromUtf8(path)) != 0) {
-        const int reason = errno;
-        throw CommandError("cannot open DBC file '" + path + "': " + std::generic_category().message(reason));
+    Dbc_ReadReport report;
+};
+
+// The failure of a read that got nothing, or an empty text.
+std::string ReadFailure(const std::string& path, const Dbc_ReadReport& report)
+{
+    switch (report.status) {
+    case Dbc_ReadStatus::NotOpened:
+        return "cannot open DBC file '" + path + "'" + (report.error ? ": " + report.error.message() : "");
+    case Dbc_ReadStatus::NoStatements:
+        return "'" + path + "' holds no DBC statement: not a DBC file";
+    case Dbc_ReadStatus::Complete:
+        break;
     }
-    return file;
+    return {};
+}
+
+LoadedDbc LoadDbc(const std::string& path)
+{
+    LoadedDbc loaded;
+    loaded.file.ReadFromFile(platform::FromUtf8(path), L"de-DE", loaded.report);
+    if (const std::string failure = ReadFailure(path, loaded.report); !failure.empty()) {
+        throw CommandError(failure);
+    }
+    return loaded;
+}
+
+// The whole name of an item whose name its line cuts, or null.
+template <typename Item>
+ordered_json LongNameJson(const Item& item)
+{
+    const std::wstring name = kq::dbclib::LongName(item);
+    return name.empty() ? ordered_json(nullptr) : ordered_json(ToUtf8(name));
 }
 
 std::string IdText(std::uint32_t id)
@@ -162,6 +190,7 @@ ordered_json SignalJson(const kq::dbclib::Dbc_Signal& s)
     using kq::dbclib::ValueType;
     ordered_json out;
     out["name"] = ToUtf8(s.name);
+    out["long_name"] = LongNameJson(s);
     out["start_bit"] = s.startBit;
     out["bit_length"] = s.bitLength;
     out["byte_order"] = s.byteOrder == ByteOrder::Motorola ? "motorola" : "intel";
@@ -201,6 +230,7 @@ ordered_json DumpJson(const Dbc_File& file)
     ordered_json nodes = ordered_json::array();
     for (const auto& [name, node] : net.nodes) {
         nodes.push_back({{"name", ToUtf8(node->name)},
+                         {"long_name", LongNameJson(*node)},
                          {"comment", ToUtf8(node->comment)},
                          {"attributes", Attributes(*node)}});
     }
@@ -211,6 +241,7 @@ ordered_json DumpJson(const Dbc_File& file)
         ordered_json msg;
         msg["id"] = m->id;
         msg["name"] = ToUtf8(m->name);
+        msg["long_name"] = LongNameJson(*m);
         msg["length"] = m->length;
         msg["transmitters"] = NodeNames(m->transmitters);
         msg["comment"] = ToUtf8(m->comment);
@@ -238,25 +269,121 @@ ordered_json DumpJson(const Dbc_File& file)
     return out;
 }
 
-void Show(const Dbc_File& file)
+std::string Transmitters(const kq::dbclib::Dbc_Message& m)
 {
-    const auto& net = *file.network;
+    std::string transmitters;
+    for (const auto& weak : m.transmitters) {
+        if (const auto node = weak.lock()) {
+            transmitters += (transmitters.empty() ? "" : ", ") + ToUtf8(node->name);
+        }
+    }
+    return transmitters;
+}
+
+void Show(const LoadedDbc& loaded, bool json)
+{
+    const auto& net = *loaded.file.network;
+    const std::size_t entries = loaded.report.diagnostics.size();
+    if (json) {
+        ordered_json out;
+        out["name"] = ToUtf8(net.name);
+        out["nodes"] = ordered_json::array();
+        for (const auto& [name, node] : net.nodes) {
+            out["nodes"].push_back({{"name", ToUtf8(name)}, {"long_name", LongNameJson(*node)}});
+        }
+        out["messages"] = ordered_json::array();
+        for (const auto& [id, m] : net.messages) {
+            out["messages"].push_back({{"id", id},
+                                       {"name", ToUtf8(m->name)},
+                                       {"long_name", LongNameJson(*m)},
+                                       {"length", m->length},
+                                       {"signals", m->signals.size()},
+                                       {"transmitters", NodeNames(m->transmitters)}});
+        }
+        out["diagnostics"] = entries;
+        std::cout << out.dump(2) << '\n';
+        return;
+    }
     std::printf("Network: %s\n", ToUtf8(net.name).c_str());
     std::printf("Nodes (%zu):", net.nodes.size());
     for (const auto& [name, node] : net.nodes) {
-        std::printf(" %s", ToUtf8(name).c_str());
+        const std::wstring longName = kq::dbclib::LongName(*node);
+        std::printf(" %s%s", ToUtf8(name).c_str(), longName.empty() ? "" : (" (" + ToUtf8(longName) + ")").c_str());
     }
     std::printf("\nMessages (%zu):\n", net.messages.size());
     std::printf("  %-10s %-32s %6s %7s  %s\n", "ID", "Name", "Length", "Signals", "Transmitters");
     for (const auto& [id, m] : net.messages) {
-        std::string transmitters;
-        for (const auto& weak : m->transmitters) {
-            if (const auto node = weak.lock()) {
-                transmitters += (transmitters.empty() ? "" : ", ") + ToUtf8(node->name);
+        std::printf("  %-10s %-32s %6u %7zu  %s", IdText(id).c_str(), ToUtf8(m->name).c_str(), m->length,
+                    m->signals.size(), Transmitters(*m).c_str());
+        const std::wstring longName = kq::dbclib::LongName(*m);
+        std::printf("%s\n", longName.empty() ? "" : ("  (long name " + ToUtf8(longName) + ")").c_str());
+    }
+    if (entries != 0) {
+        std::printf("Read report: %zu %s (torvik dbc check lists them)\n", entries, entries == 1 ? "entry" : "entries");
+    }
+}
+
+ordered_json DiagnosticJson(const kq::dbclib::Dbc_Diagnostic& d)
+{
+    return {{"line", d.line},
+            {"column", d.column},
+            {"keyword", ToUtf8(d.keyword)},
+            {"problem", std::string(kq::dbclib::ProblemName(d.problem))},
+            {"message", ToUtf8(d.message)}};
+}
+
+// One line per entry in the form compilers use, then a line with the counts. A file that could not be
+// read at all fails the command, once all files are listed.
+void Check(const std::vector<std::string>& paths, bool json)
+{
+    std::size_t warnings = 0;
+    std::size_t unread = 0;
+    ordered_json files = ordered_json::array();
+    for (const auto& path : paths) {
+        Dbc_File file;
+        Dbc_ReadReport report;
+        file.ReadFromFile(platform::FromUtf8(path), L"de-DE", report);
+        const std::string failure = ReadFailure(path, report);
+        unread += failure.empty() ? 0 : 1;
+        if (json) {
+            ordered_json entry;
+            entry["file"] = path;
+            entry["status"] = std::string(kq::dbclib::ReadStatusName(report.status));
+            entry["error"] = report.error ? ordered_json(report.error.message()) : ordered_json(nullptr);
+            entry["diagnostics"] = ordered_json::array();
+            for (const auto& d : report.diagnostics) {
+                entry["diagnostics"].push_back(DiagnosticJson(d));
+            }
+            files.push_back(std::move(entry));
+        } else if (report.status == Dbc_ReadStatus::NotOpened) {
+            std::printf("%s: error: cannot be opened%s\n", path.c_str(),
+                        report.error ? (": " + report.error.message()).c_str() : "");
+        }
+        for (const auto& d : report.diagnostics) {
+            const bool error = d.problem == kq::dbclib::Dbc_Problem::NoStatements;
+            warnings += error ? 0 : 1;
+            if (!json) {
+                const std::string keyword = d.keyword.empty() ? "" : ToUtf8(d.keyword) + ": ";
+                std::printf("%s:%zu:%zu: %s: %s%s\n", path.c_str(), d.line, d.column, error ? "error" : "warning",
+                            keyword.c_str(), ToUtf8(d.message).c_str());
             }
         }
-        std::printf("  %-10s %-32s %6u %7zu  %s\n", IdText(id).c_str(), ToUtf8(m->name).c_str(), m->length,
-                    m->signals.size(), transmitters.c_str());
+    }
+    if (json) {
+        ordered_json out;
+        out["files"] = std::move(files);
+        out["warnings"] = warnings;
+        out["unread"] = unread;
+        std::cout << out.dump(2) << '\n';
+    } else {
+        std::printf("%zu %s checked: %zu %s, %zu not read\n", paths.size(), paths.size() == 1 ? "file" : "files",
+                    warnings, warnings == 1 ? "warning" : "warnings", unread);
+    }
+    if (unread != 0) {
+        std::cout.flush();
+        std::fflush(stdout);
+        throw CommandError(std::to_string(unread) + " of " + std::to_string(paths.size()) +
+                           " DBC files could not be read");
     }
 }
 
@@ -267,16 +394,28 @@ void AddDbcCommands(CLI::App& app)
     auto* dbc = app.add_subcommand("dbc", "Read DBC database files");
     dbc->require_subcommand(1);
 
-    auto* show = dbc->add_subcommand("show", "Print a readable summary: network, nodes and messages");
-    // The option writes into a string that the callback owns with it.
+    auto* show = dbc->add_subcommand(
+        "show", "Print a readable summary: network, nodes and messages, and the count of read report entries");
+    // The options write into values that the callback owns with them.
     auto showPath = std::make_shared<std::string>();
+    auto showJson = std::make_shared<bool>(false);
     show->add_option("FILE", *showPath, "DBC file")->required();
-    show->callback([showPath] { Show(LoadDbc(*showPath)); });
+    show->add_flag("--json", *showJson, "print JSON for scripts");
+    show->callback([showPath, showJson] { Show(LoadDbc(*showPath), *showJson); });
 
     auto* dump = dbc->add_subcommand("dump", "Print the whole model as JSON");
     auto dumpPath = std::make_shared<std::string>();
     dump->add_option("FILE", *dumpPath, "DBC file")->required();
-    dump->callback([dumpPath] { std::cout << DumpJson(LoadDbc(*dumpPath)).dump(2) << '\n'; });
+    dump->callback([dumpPath] { std::cout << DumpJson(LoadDbc(*dumpPath).file).dump(2) << '\n'; });
+
+    auto* check = dbc->add_subcommand(
+        "check", "List what reading each file skipped, as FILE:LINE:COL: warning: TEXT, then the counts; fails "
+                 "when a file cannot be read at all");
+    auto checkPaths = std::make_shared<std::vector<std::string>>();
+    auto checkJson = std::make_shared<bool>(false);
+    check->add_option("FILE", *checkPaths, "DBC files")->required();
+    check->add_flag("--json", *checkJson, "print JSON for scripts");
+    check->callback([checkPaths, checkJson] { Check(*checkPaths, *checkJson); });
 }
 
 }  // namespace torvik::cli

@@ -157,4 +157,28 @@ std::wstring Dbc_AttributesForItem::GetStringAttributeValue(const std::wstring& 
     return GetValue<std::wstring, Dbc_StringAttributeDef>(name, isDefault, checkKind, Dbc_ValueKind::String);
 }
 
+std::wstring LongName(const Dbc_Item& item, const Dbc_AttributesForItem& attributes)
+{
+    const wchar_t* attribute = nullptr;
+    switch (item.itemType) {
+        case Dbc_ItemType::Node:
+            attribute = L"SystemNodeLongSymbol";
+            break;
+        case Dbc_ItemType::Message:
+            attribute = L"SystemMessageLongSymbol";
+            break;
+        case Dbc_ItemType::Signal:
+            attribute = L"SystemSignalLongSymbol";
+            break;
+        default:
+            return {};
+    }
+    const auto it = attributes.attributes.find(attribute);
+    if (it == attributes.attributes.end()) {
+        return {};
+    }
+    const auto* text = dynamic_cast<const Dbc_AttributeSpec<std::wstring>*>(it->second.get());
+    return text != nullptr ? text->value : std::wstring();
+}
+
 }  // namespace kq::dbclib

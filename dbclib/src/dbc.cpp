@@ -12,9 +12,14 @@ template class Template_RxSignal<Dbc_Signal>;
 
 Dbc_Message::Dbc_Message(const Dbc_Message&) = default;
 Dbc_Message::Dbc_Message(Dbc_Message&&) noexcept = default;
+Dbc_Message& Dbc_Message::operator=(const Dbc_Message&) = default;
+Dbc_Message& Dbc_Message::operator=(Dbc_Message&&) noexcept = default;
 Dbc_Message::~Dbc_Message() = default;
 
 Dbc_Signal::Dbc_Signal(const Dbc_Signal&) = default;
+Dbc_Signal::Dbc_Signal(Dbc_Signal&&) noexcept = default;
+Dbc_Signal& Dbc_Signal::operator=(const Dbc_Signal&) = default;
+Dbc_Signal& Dbc_Signal::operator=(Dbc_Signal&&) noexcept = default;
 Dbc_Signal::~Dbc_Signal() = default;
 
 Dbc_File::Dbc_File() = default;

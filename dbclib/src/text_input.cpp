@@ -1,5 +1,6 @@
 #include <dbclib/text_input.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -147,6 +148,53 @@ std::size_t drop_cr_before_lf(char* data, std::size_t size)
     return static_cast<std::size_t>(out - data);
 }
 
+// A file that starts with a UTF-16 byte-order mark, as UTF-8 in place of its bytes. An unpaired
+// surrogate becomes U+FFFD; an odd last byte is dropped.
+void utf16_to_utf8(TextBuffer& bytes)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data.get());
+    const bool little = data[0] == 0xFF;
+    const std::size_t units = bytes.size / 2;
+    // At most three bytes per unit (a surrogate pair, two units, makes four).
+    auto out = std::make_unique_for_overwrite<char[]>(units * 3 + 1);
+    std::size_t n = 0;
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        const unsigned a = data[2 * i];
+        const unsigned b = data[2 * i + 1];
+        return little ? (b << 8 | a) : (a << 8 | b);
+    };
+    const auto put = [&](std::uint32_t cp) {
+        if (cp < 0x80) {
+            out[n++] = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out[n++] = static_cast<char>(0xC0 | cp >> 6);
+            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out[n++] = static_cast<char>(0xE0 | cp >> 12);
+            out[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out[n++] = static_cast<char>(0xF0 | cp >> 18);
+            out[n++] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    for (std::size_t i = 1; i < units; ++i) {  // unit 0 is the mark
+        const std::uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+            put(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            put(0xFFFD);
+        } else {
+            put(u);
+        }
+    }
+    bytes.data = std::move(out);
+    bytes.size = n;
+}
+
 // The C conversions' answer for a number out of range: infinity for an overflow, zero for an underflow.
 // Decides by the decimal (or binary) exponent of the first significant digit.
 template <typename T>
@@ -292,13 +340,16 @@ const KeywordAutomaton& KeywordAutomaton::instance()
     return automaton;
 }
 
-bool load_file(const std::wstring& path, TextBuffer& bytes)
+bool load_file(const std::wstring& path, TextBuffer& bytes, std::error_code& error)
 {
+    error.clear();
     if (path.find(L'\0') != std::wstring::npos) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
         errno = ENOENT;
         return false;
     }
     if (const auto ec = torvik::platform::ReadWholeFile(torvik::platform::ToPath(path), bytes.data, bytes.size)) {
+        error = ec;
         errno = ec.value();
         return false;
     }
@@ -307,6 +358,14 @@ bool load_file(const std::wstring& path, TextBuffer& bytes)
 
 DbcTextStream open_text(TextBuffer& bytes, const std::wstring& locale)
 {
+    if (bytes.size >= 2 && ((bytes.data[0] == '\xFF' && bytes.data[1] == '\xFE') ||
+                            (bytes.data[0] == '\xFE' && bytes.data[1] == '\xFF'))) {
+        utf16_to_utf8(bytes);
+    }
+    if (bytes.size != 0 && std::memchr(bytes.data.get(), '\n', bytes.size) == nullptr) {
+        // Old Macintosh line ends: carriage returns only.
+        std::replace(bytes.data.get(), bytes.data.get() + bytes.size, '\r', '\n');
+    }
     char* const text = bytes.data.get();
     const auto* data = reinterpret_cast<const unsigned char*>(text);
     std::size_t skip = 0;

@@ -5,6 +5,8 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
+#include <vector>
 
 #include <dbclib/dbc.hpp>
 
@@ -79,6 +81,42 @@ TEST(Model, CopiedDatabaseSharesItsSignals)
 
     Dbc_File c(std::move(b));
     EXPECT_EQ(c.network, a.network);
+}
+
+// The library's classes copy and move whole: a copy, constructed or assigned, shares the items of its
+// source; a move leaves the source's containers empty.
+TEST(Model, ItemsCopyAndMoveWhole)
+{
+    static_assert(std::is_copy_assignable_v<Dbc_Network> && std::is_move_assignable_v<Dbc_Network>);
+    static_assert(std::is_copy_assignable_v<Dbc_Node> && std::is_move_assignable_v<Dbc_Node>);
+    static_assert(std::is_copy_assignable_v<Dbc_Message> && std::is_move_assignable_v<Dbc_Message>);
+    static_assert(std::is_nothrow_move_constructible_v<Dbc_Signal> && std::is_copy_assignable_v<Dbc_Signal>);
+
+    Dbc_File file;
+    auto msg = std::make_shared<Dbc_Message>(5, L"M", 8, std::vector<std::weak_ptr<Dbc_Node>>{}, file.network);
+    auto sig = std::make_shared<Dbc_Signal>(L"S", msg, 0, 8, ValueType::Unsigned, ByteOrder::Intel, 1.0, 0.0, 0.0,
+                                            0.0, L"", std::vector<std::weak_ptr<Dbc_Node>>{}, file.network);
+    sig->valueDescriptions[1] = L"on";
+    msg->signals[L"S"] = sig;
+
+    Dbc_Message assigned(7, L"Other", 1, {}, file.network);
+    assigned = *msg;
+    EXPECT_EQ(assigned.id, 5u);
+    EXPECT_EQ(assigned.signals.at(L"S"), sig);
+
+    Dbc_Signal moved(std::move(*sig));
+    EXPECT_EQ(moved.valueDescriptions.at(1), L"on");
+    EXPECT_TRUE(sig->valueDescriptions.empty());
+    EXPECT_EQ(moved.message.lock(), msg);
+
+    Dbc_Network network;
+    network = *file.network;
+    EXPECT_EQ(network.messageDefinitions, file.network->messageDefinitions);
+    Dbc_Node node(L"N", file.network);
+    Dbc_Node other(L"O", nullptr);
+    other = std::move(node);
+    EXPECT_EQ(other.name, L"N");
+    EXPECT_EQ(other.definitions, file.network->nodeDefinitions);
 }
 
 struct GetCase {

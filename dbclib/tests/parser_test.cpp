@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -27,6 +29,13 @@ Dbc_File Parse(std::string_view text, const std::wstring& locale = L"de-DE")
     Dbc_File file;
     EXPECT_EQ(file.read_from_bytes(text, locale), 0);
     return file;
+}
+
+// A literal's bytes, null characters included.
+template <std::size_t N>
+std::string Bytes(const char (&text)[N])
+{
+    return std::string(text, N - 1);
 }
 
 fs::path SourceDir()
@@ -151,15 +160,10 @@ TEST(ParserMessages, SignalLines)
         " SG_ S1 m2 : 8|8@1- (0.5,-10) [0|0] \"km/h\" Node\n"
         "\tSG_ Tabbed m3M : 16|8@0+ (1e-1,0x10) [-1.5|2.5E2] \"km h\" Node,Other\n"
         " SG_ S2 m2 : 24|8@1+ (1,0) [0|0] \"\" Node\n"
-        "  SG_ TwoBlanks : 32|8@1+ (1,0) [0|0] \"\" Node\n"
-        " SG_ AfterSkipped : 40|8@1+ (1,0) [0|0] \"\" Node\n"
         "\n");
     const auto message = MessageOf(file, 100);
     ASSERT_TRUE(message);
-    // The twice-indented line is skipped and ends the message's signal list.
     EXPECT_EQ(message->signals.size(), 4u);
-    EXPECT_FALSE(SignalOf(file, 100, L"TwoBlanks"));
-    EXPECT_FALSE(SignalOf(file, 100, L"AfterSkipped"));
 
     EXPECT_EQ(message->multiplex.multiplexor, SignalOf(file, 100, L"Mux"));
     EXPECT_EQ(message->multiplex.values, (std::vector<std::uint32_t>{2, 3}));
@@ -235,19 +239,79 @@ TEST(ParserMessages, SignalLinesReadWholeOrPiecewiseAgree)
     }
 }
 
-TEST(ParserMessages, MultiplexFormNeedsNamesOfTwoCharacters)
+TEST(ParserMessages, MultiplexIndicatorAfterNamesOfAnyLength)
 {
-    // " m" is looked for from position 1 and must stand at position 3 or later.
     const auto file = Parse(
         "BO_ 1 M: 8 X\n"
-        " SG_ AB m1 : 8|4@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ S M : 0|4@1+ (1,0) [0|0] \"\" X\n"
         " SG_ A m1 : 12|4@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ AB m1 : 8|4@1+ (1,0) [0|0] \"\" X\n"
+        " SG_ m : 16|4@1+ (1,0) [0|0] \"\" X\n"  // a name that looks like an indicator
         "\n");
-    EXPECT_TRUE(SignalOf(file, 1, L"AB")->isMultiplexed);
+    const auto message = MessageOf(file, 1);
+    EXPECT_EQ(message->multiplex.multiplexor, SignalOf(file, 1, L"S"));
+    EXPECT_EQ(SignalOf(file, 1, L"S")->bitLength, 4u);
     const auto a = SignalOf(file, 1, L"A");
     ASSERT_TRUE(a);
-    EXPECT_FALSE(a->isMultiplexed);
-    EXPECT_EQ(a->startBit, 0u);  // "m1" is no start bit: the conversions stop there
+    EXPECT_TRUE(a->isMultiplexed);
+    EXPECT_EQ(a->startBit, 12u);
+    EXPECT_EQ(message->multiplex.signalsByValue.at(1).size(), 2u);
+    const auto m = SignalOf(file, 1, L"m");
+    ASSERT_TRUE(m);
+    EXPECT_FALSE(m->isMultiplexed);
+    EXPECT_EQ(m->startBit, 16u);
+}
+
+// Inside a message, a line whose first text after blanks and tabs is "SG_ " is a signal line and one
+// whose first text is "BO_ " starts the next message; any other line ends the message and is read as
+// whatever statement it holds.
+TEST(ParserMessages, SignalAndMessageLinesWhateverTheirIndentation)
+{
+    const std::string signals = "SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\nSG_ B : 8|8@1+ (1,0) [0|0] \"\" X\n";
+    for (const std::string indent : {"", " ", "  ", "   ", "    ", "\t", " \t ", "\t\t"}) {
+        SCOPED_TRACE("indent '" + indent + "'");
+        std::string text = "BO_ 1 First: 8 X\n";
+        for (std::size_t at = 0; at < signals.size();) {
+            const std::size_t end = signals.find('\n', at) + 1;
+            text += indent + signals.substr(at, end - at);
+            at = end;
+        }
+        const auto file = Parse(text + "\nCM_ SG_ 1 B \"b\";\n");
+        ASSERT_TRUE(MessageOf(file, 1));
+        EXPECT_EQ(MessageOf(file, 1)->signals.size(), 2u);
+        EXPECT_EQ(SignalOf(file, 1, L"B")->startBit, 8u);
+        EXPECT_EQ(SignalOf(file, 1, L"B")->comment, L"b");
+    }
+
+    const auto file = Parse(
+        "BO_ 1 NoSignals: 8 X\n"
+        "BO_ 2 AfterHeader: 8 X\n"
+        "  SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        "BO_ 3 AfterSignal: 8 X\n"
+        "\t SG_ A : 0|8@1+ (1,0) [0|0] \"\" X\n"
+        "CM_ BO_ 3 \"right after a signal\";\n"
+        "  SG_ Stray : 8|8@1+ (1,0) [0|0] \"\" X\n"
+        "BO_ 4 Last: 8 X");
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, message] : file.network->messages) {
+        ids.push_back(id);
+        EXPECT_EQ(message->signals.size(), id == 2 || id == 3 ? 1u : 0u) << id;
+    }
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(MessageOf(file, 3)->comment, L"right after a signal");
+    EXPECT_EQ(file.network->signals.size(), 2u);  // a signal line after another statement is no signal
+
+    // Many messages in a row, each straight after the last: none is lost.
+    std::string many;
+    for (int i = 0; i < 1000; ++i) {
+        many += "BO_ " + std::to_string(i) + " M" + std::to_string(i) + ": 8 X\n";
+        if (i % 2 == 0) {
+            many += " SG_ S : 0|8@1+ (1,0) [0|0] \"\" X\n";
+        }
+    }
+    const auto lots = Parse(many);
+    EXPECT_EQ(lots.network->messages.size(), 1000u);
+    EXPECT_EQ(lots.network->signals.size(), 500u);
 }
 
 TEST(ParserMessages, StreamEndsInsideStatements)
@@ -292,6 +356,14 @@ TEST(ParserStatements, NodeLists)
         }
         EXPECT_EQ(names, c.nodes);
     }
+
+    // A node name cut in the list is found by its whole name wherever a statement names the node.
+    const std::string longName = "ECU_Parking_Assistance_Rear_Unit";  // 32 characters
+    const auto file = Parse("BU_: " + longName + "\nBO_ 1 M: 8 " + longName + "\n SG_ S : 0|8@1+ (1,0) [0|0] \"\" " +
+                            longName + "\n\nBO_ 2 N: 8 X\n\nBO_TX_BU_ 2 : " + longName + ";\n");
+    EXPECT_EQ(Names(MessageOf(file, 1)->transmitters), std::vector<std::wstring>{L"ECU_Parking_Assistance_Rear_U"});
+    EXPECT_EQ(Names(SignalOf(file, 1, L"S")->receivers), std::vector<std::wstring>{L"ECU_Parking_Assistance_Rear_U"});
+    EXPECT_EQ(Names(MessageOf(file, 2)->transmitters), std::vector<std::wstring>{L"ECU_Parking_Assistance_Rear_U"});
 }
 
 TEST(ParserStatements, AttributeDefinitionsAndDefaults)
@@ -313,7 +385,8 @@ TEST(ParserStatements, AttributeDefinitionsAndDefaults)
         "BA_DEF_DEF_  \"GenMsgSendType\" \"Spontan\";\n"
         "BA_DEF_DEF_  \"Unclosed\" \"nope\";\n"
         "BA_DEF_DEF_REL_ \"Timeout\" 50;\n"
-        "BA_DEF_ \"OneBlank\" STRING ;\n");
+        "BA_DEF_ \"OneBlank\" STRING ;\n"
+        "BA_DEF_DEF_  \"OneBlank\" \"kept\";\n");
     const auto& net = *file.network;
 
     const auto& cycle = dynamic_cast<const Dbc_IntAttributeDef&>(*net.messageDefinitions->at(L"GenMsgCycleTime"));
@@ -330,10 +403,13 @@ TEST(ParserStatements, AttributeDefinitionsAndDefaults)
     EXPECT_DOUBLE_EQ(weight.maximum, 1000.0);
     EXPECT_DOUBLE_EQ(weight.defaultValue, 0.25);
 
-    // Network definitions need two blanks after the keyword; with one the object text is the quoted name.
-    ASSERT_EQ(net.networkDefinitions->size(), 1u);
+    // A quoted name right after the keyword, after one blank or two, is a network definition; the
+    // statement after it stands.
+    ASSERT_EQ(net.networkDefinitions->size(), 2u);
     const auto& busType = dynamic_cast<const Dbc_StringAttributeDef&>(*net.networkDefinitions->at(L"BusType"));
     EXPECT_EQ(busType.defaultValue, L"CAN FD");
+    EXPECT_EQ(dynamic_cast<const Dbc_StringAttributeDef&>(*net.networkDefinitions->at(L"OneBlank")).defaultValue,
+              L"kept");
 
     const auto& sendType = dynamic_cast<const Dbc_EnumAttributeDef&>(*net.messageDefinitions->at(L"GenMsgSendType"));
     EXPECT_EQ(sendType.values, (std::vector<std::wstring>{L"Cyclic", L"Spontan", L"Not used"}));
@@ -661,6 +737,125 @@ TEST(ParserStatements, OversizedFragmentsAreCut)
 }
 
 // ---------------------------------------------------------------------------------------------------------
+// The report of a read
+
+Dbc_ReadReport Report(std::string_view text)
+{
+    Dbc_File file;
+    Dbc_ReadReport report;
+    EXPECT_EQ(file.read_from_bytes(text, L"de-DE", report), 0);
+    return report;
+}
+
+TEST(ParserReport, EachProblemAtItsStatement)
+{
+    // Lines 1 to 5; the case's text starts on line 6.
+    const std::string head =
+        "BU_: N\n"
+        "BA_DEF_ BO_  \"Cycle\" INT 0 100;\n"
+        "BO_ 1 M: 8 N\n"
+        " SG_ S : 0|8@1+ (1,0) [0|0] \"\" N\n"
+        "\n";
+    const std::string sig = " : 0|8@1+ (1,0) [0|0] \"\" N\n";
+    struct Case {
+        std::string text;
+        std::size_t line;
+        std::size_t column;
+        std::wstring keyword;
+        Dbc_Problem problem;
+        std::wstring mentions;
+    };
+    const Case cases[] = {
+        {"CM_ BO_ 2 \"x\";\n", 6, 1, L"CM_ BO_", Dbc_Problem::UnknownItem, L"message 2"},
+        {"CM_ SG_ 1 T \"x\";\n", 6, 1, L"CM_ SG_", Dbc_Problem::UnknownItem, L"\"T\""},
+        {"CM_ BU_ Q \"x\";\n", 6, 1, L"CM_ BU_", Dbc_Problem::UnknownItem, L"\"Q\""},
+        {"BA_ \"Undefined\" BO_ 1 3;\n", 6, 1, L"BA_", Dbc_Problem::UnknownItem, L"\"Undefined\""},
+        {"BA_DEF_DEF_  \"Undefined\" 3;\n", 6, 1, L"BA_DEF_DEF_", Dbc_Problem::UnknownItem, L"\"Undefined\""},
+        {"VAL_ 1 T 0 \"a\" ;\n", 6, 1, L"VAL_", Dbc_Problem::UnknownItem, L"\"T\""},
+        {"BO_TX_BU_ 1 : N,Q;\n", 6, 1, L"BO_TX_BU_", Dbc_Problem::UnknownItem, L"\"Q\""},
+        {"BO_ 2 M2: 8 Q\n", 6, 1, L"BO_", Dbc_Problem::UnknownItem, L"\"Q\""},
+        {"BO_ 1 Again: 8 N\n", 6, 1, L"BO_", Dbc_Problem::Duplicate, L"\"M\""},
+        {"BO_ 2 M2: 8 N\n SG_ T" + sig + " SG_ T" + sig, 8, 2, L"SG_", Dbc_Problem::Duplicate, L"\"T\""},
+        {"BU_: P N\n", 6, 1, L"BU_", Dbc_Problem::Duplicate, L"\"N\""},
+        {"BA_DEF_ BO_  \"Cycle\" INT 0 2;\n", 6, 1, L"BA_DEF_", Dbc_Problem::Duplicate, L"\"Cycle\""},
+        {"BA_ \"Cycle\" BO_ 1 3;\nBA_ \"Cycle\" BO_ 1 4;\n", 7, 1, L"BA_", Dbc_Problem::Duplicate, L"message 1"},
+        {"VAL_ 1 S 0 \"a\" 0 \"b\" ;\n", 6, 1, L"VAL_", Dbc_Problem::Duplicate, L"value 0"},
+        {"CM_ BO_ 1 \"" + std::string(600, 'c') + "\";\n", 6, 1, L"CM_ BO_", Dbc_Problem::Cut, L"499"},
+        {"BO_ 2 M2: 8 N\n SG_ " + std::string(60, 'n') + sig, 7, 2, L"SG_", Dbc_Problem::Cut, L"signal name"},
+        {"CM_ \"never closed;\n", 6, 1, L"CM_", Dbc_Problem::Unclosed, L"closing quote"},
+        {"BO_ 2 M2: 8 N\n SG_ T : 0|8@1+ (1,0) [0|0", 7, 2, L"SG_", Dbc_Problem::Unclosed, L"\"]\""},
+        {"BO_ 2 M2: 8 N\n SG_ T : 1000000000000|8@1+ (1,0) [0|0] \"\" N\n", 7, 2, L"SG_",
+         Dbc_Problem::OutOfRange, L"1000000000000"},
+        {"BO_ 2 M2: 8 N\n\t SG_ T : 0|-5@1+ (1,0) [0|0] \"\" N\n", 7, 3, L"SG_", Dbc_Problem::OutOfRange, L"-5"},
+        {"BO_ 2 M2: 1000000000 N\n", 6, 1, L"BO_", Dbc_Problem::OutOfRange, L"1000000000"},
+        {"BO_ 2 M2: 8 N\n SG_ T : x|8@1+ (1,0) [0|0] \"\" N\n", 7, 2, L"SG_", Dbc_Problem::BadNumber,
+         L"start bit"},
+        {"BO_ 2 M2: 8 N\n SG_ T : 0|8@1+ (one,0) [0|0] \"\" N\n", 7, 2, L"SG_", Dbc_Problem::BadNumber,
+         L"factor"},
+        {"BA_ \"Cycle\" BO_ 1 fast;\n", 6, 1, L"BA_", Dbc_Problem::BadNumber, L"\"Cycle\""},
+        {"BO_ 2 M2: 1 N\n SG_ T : 4|8@1+ (1,0) [0|0] \"\" N\n", 7, 2, L"SG_", Dbc_Problem::SignalOutside,
+         L"1 bytes"},
+        {"BO_ 2 M2: 2 N\n SG_ T : 8|16@0+ (1,0) [0|0] \"\" N\n", 7, 2, L"SG_", Dbc_Problem::SignalOutside,
+         L"Motorola"},
+        {"not a statement\n", 6, 1, L"", Dbc_Problem::StrayLine, L"not a statement"},
+        {"  SG_ Lost" + sig, 6, 3, L"SG_", Dbc_Problem::StrayLine, L"outside a message"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto report = Report(head + c.text);
+        EXPECT_EQ(report.status, Dbc_ReadStatus::Complete);
+        // The first entry is the case's (a start bit out of range also leaves its signal outside the message).
+        ASSERT_FALSE(report.diagnostics.empty());
+        const Dbc_Diagnostic& entry = report.diagnostics[0];
+        EXPECT_EQ(entry.line, c.line);
+        EXPECT_EQ(entry.column, c.column);
+        EXPECT_EQ(entry.keyword, c.keyword);
+        EXPECT_EQ(entry.problem, c.problem);
+        EXPECT_NE(entry.message.find(c.mentions), std::wstring::npos);
+    }
+}
+
+TEST(ParserReport, CleanFilesStrangeFilesAndMissingFiles)
+{
+    // Nothing to report: statements the parser passes over (VERSION, NS_, BS_, value tables over several
+    // lines, SG_MUL_VAL_), a comment over several lines, signals that just fit, Vector__XXX.
+    const auto clean = Report(
+        "VERSION \"\"\n\nNS_ :\n\tNS_DESC_\n\tCM_\n\nBS_:\n\nBU_: N\n"
+        "VAL_TABLE_ Gear 0 \"P\"\n  1 \"R\" ;\n\n"
+        "BO_ 1 M: 8 Vector__XXX\n"
+        " SG_ Mux M : 0|8@1+ (1,0) [0|0] \"\" N\n"
+        " SG_ Hi m1 : 56|8@1+ (1,0) [0|0] \"\" N\n"
+        " SG_ Big m2 : 7|64@0+ (1,0) [0|0] \"\" Vector__XXX\n"
+        "\n"
+        "CM_ BO_ 1 \"first line\nsecond line\";\n"
+        "SG_MUL_VAL_ 1 Hi Mux 1-1;\n");
+    EXPECT_EQ(clean.status, Dbc_ReadStatus::Complete);
+    EXPECT_TRUE(clean.diagnostics.empty());
+
+    // Columns count characters, not bytes.
+    const auto wide = Report("BU_: N\n\xC3\xA4\xC3\xB6 x\n");
+    ASSERT_EQ(wide.diagnostics.size(), 1u);
+    EXPECT_EQ(wide.diagnostics[0].line, 2u);
+    EXPECT_EQ(wide.diagnostics[0].column, 1u);
+
+    for (const std::string_view text : {std::string_view(""), std::string_view("\x7F" "ELF\x02\x01\x01\0\0", 9),
+                                        std::string_view("just some words\nover two lines\n")}) {
+        const auto report = Report(text);
+        EXPECT_EQ(report.status, Dbc_ReadStatus::NoStatements);
+        ASSERT_EQ(report.diagnostics.size(), 1u);
+        EXPECT_EQ(report.diagnostics[0].problem, Dbc_Problem::NoStatements);
+    }
+
+    Dbc_File file;
+    Dbc_ReadReport report;
+    report.diagnostics.resize(3);  // emptied by the read
+    EXPECT_EQ(file.ReadFromFile(L"/nonexistent/file.dbc", L"de-DE", report), -1);
+    EXPECT_EQ(report.status, Dbc_ReadStatus::NotOpened);
+    EXPECT_EQ(report.error, std::errc::no_such_file_or_directory);
+    EXPECT_TRUE(report.diagnostics.empty());
+}
+
+// ---------------------------------------------------------------------------------------------------------
 // Decoding, files and the conversions
 
 TEST(ParserText, Windows1252AndUtf8GiveTheSameText)
@@ -698,6 +893,11 @@ TEST(ParserText, Decoding)
         {"CM_ \"\xED\xA0\x80\";", L"de-DE", L"\u00ED\u00A0\u20AC"},  // no surrogates in UTF-8
         {"CM_ \"a\rb\r\r\nc\";", L"de-DE", L"ab\nc"},                // read_char passes over single CRs
         {std::string("CM_ \"a\0b\";", 10), L"de-DE", L"a"},
+        {"CM_ \"a\rb\";\r", L"de-DE", L"a\nb"},  // no line feed anywhere: carriage returns end the lines
+        {Bytes("\xFF\xFE" "C\0M\0_\0 \0\"\0\xE4\0\xAC\x20=\xD8\x00\xDE\"\0;\0"), L"de-DE",
+         L"\u00E4\u20AC\U0001F600"},  // UTF-16 with a byte-order mark, little-endian
+        {Bytes("\xFE\xFF" "\0C\0M\0_\0 \0\"\0\xE4\xD8\x00\0\""), L"de-DE",
+         L"\u00E4\uFFFD"},  // big-endian; an unpaired surrogate
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -848,7 +1048,38 @@ fs::path CorpusDir()
     return SourceDir() / ".." / "shared" / "dbc-corpus";
 }
 
-TEST(ParserCorpus, EveryFileParses)
+// What a file holds by its lines, counted apart from the parser: the identifiers of its message lines
+// and the signal lines inside message blocks (a line whose first text after blanks and tabs is "BO_ ",
+// then the lines whose first text is "SG_ ", up to the first other line).
+struct LineCounts {
+    std::set<std::uint32_t> ids;
+    std::size_t signalLines = 0;
+};
+
+LineCounts CountLines(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    LineCounts counts;
+    bool inMessage = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t first = std::min(line.find_first_not_of(" \t"), line.size());
+        const std::string_view text = std::string_view(line).substr(first);
+        if (text.starts_with("BO_ ")) {
+            counts.ids.insert(static_cast<std::uint32_t>(std::stoull(std::string(text.substr(4)))));
+            inMessage = true;
+        } else if (inMessage && text.starts_with("SG_ ")) {
+            ++counts.signalLines;
+        } else {
+            inMessage = false;
+        }
+    }
+    return counts;
+}
+
+// Every real-world file reads, keeps every signal and message it holds, and reads the same when a
+// report is asked for.
+TEST(ParserCorpus, EveryFileKeepsEverySignalAndMessage)
 {
     if (!fs::is_directory(CorpusDir())) {
         GTEST_SKIP() << "no DBC corpus at " << CorpusDir();
@@ -864,7 +1095,22 @@ TEST(ParserCorpus, EveryFileParses)
         }
         SCOPED_TRACE(entry.path().string());
         Dbc_File file;
-        EXPECT_EQ(file.ReadFromFile(entry.path().wstring()), 0);
+        ASSERT_EQ(file.ReadFromFile(entry.path().wstring()), 0);
+        const LineCounts counts = CountLines(entry.path());
+        EXPECT_EQ(file.network->signals.size(), counts.signalLines);
+        std::set<std::uint32_t> ids;
+        for (const auto& [id, message] : file.network->messages) {
+            ids.insert(id);
+        }
+        EXPECT_EQ(ids, counts.ids);
+
+        Dbc_File reported;
+        Dbc_ReadReport report;
+        ASSERT_EQ(reported.ReadFromFile(entry.path().wstring(), L"de-DE", report), 0);
+        EXPECT_EQ(report.status, Dbc_ReadStatus::Complete);
+        EXPECT_EQ(reported.network->signals.size(), file.network->signals.size());
+        EXPECT_EQ(reported.network->messages.size(), file.network->messages.size());
+        EXPECT_EQ(reported.network->name, file.network->name);
         ++files;
     }
     EXPECT_GT(files, 100u);

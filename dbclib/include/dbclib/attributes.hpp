@@ -164,4 +164,14 @@ private:
     T GetValue(const std::wstring& name, bool* isDefault, bool checkKind, Dbc_ValueKind kind) const;
 };
 
+/// The whole name of a node, message or signal, which writers cut to 32 characters in the BU_, BO_ and
+/// SG_ lines: the item's own value of SystemNodeLongSymbol, SystemMessageLongSymbol or
+/// SystemSignalLongSymbol. Empty when the item has none, or an empty one.
+KQ_DBCLIB_API std::wstring LongName(const Dbc_Item& item, const Dbc_AttributesForItem& attributes);
+template <typename Item>
+std::wstring LongName(const Item& item)
+{
+    return LongName(static_cast<const Dbc_Item&>(item), static_cast<const Dbc_AttributesForItem&>(item));
+}
+
 }  // namespace kq::dbclib

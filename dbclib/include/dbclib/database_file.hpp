@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <dbclib/model.hpp>
+#include <dbclib/read_report.hpp>
 #include <dbclib/text_input.hpp>
 
 namespace kq::dbclib {
@@ -40,13 +41,19 @@ public:
     /// Central European names such as L"cs-CZ" or L"pl-PL": Windows-1250), or as UTF-8 when the file is
     /// valid UTF-8 holding non-ASCII text or starting with a byte-order mark. Reading again adds to
     /// what is there. Blocks for the read; not for concurrent use on one object.
-    /// Returns 0 after a complete read (problems inside statements are not reported), -1 when the file
-    /// cannot be opened or read or is larger than 256 MiB (`errno` says why; the model is unchanged).
+    /// Returns 0 after a complete read (problems inside statements are reported only by the overload
+    /// below), -1 when the file cannot be opened or read or is larger than 256 MiB (`errno` says why;
+    /// the model is unchanged).
     int ReadFromFile(const std::wstring& path, const std::wstring& locale);
+    /// ReadFromFile(path, locale), which it equals in result and model, and fills `report` (emptied
+    /// first) with how the read ended and what it skipped, cut or could not make sense of.
+    int ReadFromFile(const std::wstring& path, const std::wstring& locale, Dbc_ReadReport& report);
 
     /// Parses DBC text held in memory exactly as ReadFromFile parses a file's bytes, without touching
     /// the network's name, then runs ProcessAttributes. Returns 0.
     int read_from_bytes(std::string_view bytes, const std::wstring& locale = L"de-DE");
+    /// read_from_bytes(bytes, locale), filling `report` as ReadFromFile does.
+    int read_from_bytes(std::string_view bytes, const std::wstring& locale, Dbc_ReadReport& report);
 
     /// Runs after the file is read: GenSigStartValue into initialRawValue, DBName into the name.
     virtual int ProcessAttributes();
@@ -60,7 +67,8 @@ protected:
     // return 0 on success and a negative value when the statement is abandoned (unknown item, end of
     // the stream); ReadFromFile ignores the results.
 
-    /// `BO_ <id> <name>: <length> <transmitter>` and the signal lines after it.
+    /// `BO_ <id> <name>: <length> <transmitter>` and the signal lines after it: every line whose first
+    /// text after blanks and tabs is "SG_ ", up to the first other line, which is left to the keyword loop.
     /// -1: end of the stream before the ":"; -3: end of the stream right after the header line.
     int ParseMessageFromFile(DbcTextStream& in);
     /// `SG_ <name> [M|m<n>] : <start>|<length>@<order><sign> (<factor>,<offset>) [<min>|<max>] "<unit>"
@@ -97,8 +105,55 @@ protected:
     int ChangeSignalValueType(DbcTextStream& in);
 
 private:
-    void ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale);
+    void ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale, Dbc_ReadReport* report);
     void ParseText(DbcTextStream& in);
+    /// The step of keyword `k` of the keyword table.
+    void RunStep(DbcTextStream& in, unsigned k);
+    /// RunStep for a read that reports what it skips.
+    void RunNotedStep(DbcTextStream& in, unsigned k);
+
+    // The report of the running read, or null; entries go to the statement that runs.
+    detail::DiagnosticSink* diagnostics_ = nullptr;
+    std::size_t statementStart_ = 0;
+    std::wstring_view statementKeyword_;
+    /// Adds an entry for the running statement with the text `text()` gives, when the read reports.
+    template <typename Text>
+    void Note(Dbc_Problem problem, const Text& text)
+    {
+        if (diagnostics_ != nullptr) {
+            diagnostics_->Add(statementStart_, statementKeyword_, problem, text());
+        }
+    }
+    /// Notes that `fragment`, the statement's `what`, was cut.
+    template <std::size_t N>
+    void NoteCut(const Fragment<N>& fragment, std::wstring_view what)
+    {
+        if (fragment.cut) {
+            Note(Dbc_Problem::Cut, [&] {
+                return std::wstring(what) + L" cut to " + std::to_wstring(N - 1) + L" characters";
+            });
+        }
+    }
+    /// Notes a number that could not be read (`read` false) or whose value as written, `exact`, lies
+    /// outside `low` to `high`; `stored` is what the field holds.
+    void NoteNumber(bool read, std::int64_t exact, std::int64_t low, std::int64_t high, std::uint32_t stored,
+                    std::wstring_view field);
+    /// Notes that the statement names `what()`, a message, signal or node the file does not hold, and so
+    /// skips `skipped`.
+    template <typename What>
+    void NoteUnknown(const What& what, std::wstring_view skipped)
+    {
+        Note(Dbc_Problem::UnknownItem,
+             [&] { return what() + L" is not in the file; " + std::wstring(skipped) + L" skipped"; });
+    }
+    /// Notes that `name`, the statement's `role` ("transmitter", "receiver"), names no node. Vector__XXX,
+    /// which writers put where there is no node, is no such name.
+    void NoteUnknownNode(std::wstring_view name, std::wstring_view role);
+    /// Stores an attribute value as detail::store_attribute does, noting a duplicate or a number that
+    /// could not be read; `item()` names the target for the report. Returns the value stored, or null.
+    template <typename ItemText>
+    const Dbc_Attribute* StoreValue(Dbc_AttributesForItem& target, const std::shared_ptr<Dbc_AttributeDef>& def,
+                                    const wchar_t* text, const ItemText& item);
     /// Forgets what the lookups of the last parse remembered.
     void ResetLookups();
     template <std::size_t N>
@@ -116,8 +171,10 @@ private:
     /// `BA_ "<name>" SG_ <id> <signal> <value>;` for a known attribute and signal, read at once from a
     /// plain line; false (nothing read) for any other statement.
     bool ParseSignalAttributeLine(DbcTextStream& in);
-    /// Stores an attribute value of a signal and, during a read, sets the start value it gives.
-    void StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text);
+    /// Stores an attribute value of a signal of message `id` and, during a read, sets the start value it
+    /// gives.
+    void StoreSignalAttribute(Sig& signal, std::int32_t id, const std::shared_ptr<Dbc_AttributeDef>& def,
+                              const wchar_t* text);
     /// `text` as a wide string for map lookups, without an allocation each time; valid until the next
     /// call.
     const std::wstring& lookup_key(std::wstring_view text) const;

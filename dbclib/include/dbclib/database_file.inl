@@ -8,6 +8,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,9 +44,11 @@ inline bool contains(std::wstring_view text, std::wstring_view part)
 
 /// Stores a value text under the definition's name unless the item has a value of that name already:
 /// Int, Hex and Enum as "%d" (an Enum value is an index), Float as "%lf" kept in single precision,
-/// String as the text itself. Returns the value stored, or null.
+/// String as the text itself. Returns the value stored, or null. `unreadable`, when given, tells
+/// whether a number could not be read (it is then stored as 0).
 inline const Dbc_Attribute* store_attribute(Dbc_AttributesForItem& item,
-                                            const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text)
+                                            const std::shared_ptr<Dbc_AttributeDef>& def, const wchar_t* text,
+                                            bool* unreadable = nullptr)
 {
     const auto at = item.attributes.lower_bound(def->name);
     if (at != item.attributes.end() && at->first == def->name) {
@@ -57,13 +60,19 @@ inline const Dbc_Attribute* store_attribute(Dbc_AttributesForItem& item,
         case Dbc_ValueKind::Hex:
         case Dbc_ValueKind::Enum: {
             std::int32_t number = 0;
-            WideScanner(text).int32(number);
+            const bool read = WideScanner(text).int32(number);
+            if (unreadable != nullptr) {
+                *unreadable = !read;
+            }
             value = std::make_shared<Dbc_AttributeSpec<int>>(def, number);
             break;
         }
         case Dbc_ValueKind::Float: {
             double number = 0.0;
-            WideScanner(text).real(number);
+            const bool read = WideScanner(text).real(number);
+            if (unreadable != nullptr) {
+                *unreadable = !read;
+            }
             // Beyond the float range the value becomes infinite rather than undefined.
             const double limit = std::numeric_limits<float>::max();
             const float single = number > limit    ? std::numeric_limits<float>::infinity()
@@ -196,17 +205,62 @@ bool read_signal_tail(DbcTextStream& in, double (&numbers)[4], Fragment<N>& unit
     return true;
 }
 
+/// A message and a signal as reports name them.
+inline std::wstring message_text(std::int32_t id)
+{
+    return L"message " + std::to_wstring(static_cast<std::uint32_t>(id));
+}
+inline std::wstring signal_text(std::wstring_view name, std::int32_t id)
+{
+    return L"signal \"" + std::wstring(name) + L"\" of " + message_text(id);
+}
+
+/// Whether a signal's bits lie inside a message of `length` bytes, its start bit read as the file means
+/// it: the least significant bit of an Intel signal; the most significant bit of a Motorola signal,
+/// whose bits run down to bit 0 of that byte and on from bit 7 of the next.
+template <typename Signal>
+bool fits_message(const Signal& signal, std::uint32_t length)
+{
+    const std::uint64_t start = signal.startBit;
+    const std::uint64_t size = signal.bitLength;
+    if (size == 0) {
+        return true;  // reported as a length of its own
+    }
+    if (signal.byteOrder == ByteOrder::Intel) {
+        return start + size <= std::uint64_t{length} * 8;
+    }
+    const std::uint64_t inFirstByte = start % 8 + 1;
+    const std::uint64_t lastByte = size <= inFirstByte ? start / 8 : start / 8 + (size - inFirstByte + 7) / 8;
+    return lastByte < length;
+}
+
 }  // namespace detail
 
 template <typename Msg, typename Sig>
 int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, const std::wstring& locale)
 {
     detail::TextBuffer bytes;
-    if (!detail::load_file(path, bytes)) {
+    std::error_code error;
+    if (!detail::load_file(path, bytes, error)) {
         return -1;
     }
     network->name = detail::network_name_from_path(path);
-    ParseBuffer(bytes, locale);
+    ParseBuffer(bytes, locale, nullptr);
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::ReadFromFile(const std::wstring& path, const std::wstring& locale,
+                                                    Dbc_ReadReport& report)
+{
+    report = Dbc_ReadReport{};
+    detail::TextBuffer bytes;
+    if (!detail::load_file(path, bytes, report.error)) {
+        report.status = Dbc_ReadStatus::NotOpened;
+        return -1;
+    }
+    network->name = detail::network_name_from_path(path);
+    ParseBuffer(bytes, locale, &report);
     return 0;
 }
 
@@ -215,21 +269,46 @@ int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, co
 {
     detail::TextBuffer copy{std::make_unique_for_overwrite<char[]>(bytes.size()), bytes.size()};
     std::char_traits<char>::copy(copy.data.get(), bytes.data(), bytes.size());
-    ParseBuffer(copy, locale);
+    ParseBuffer(copy, locale, nullptr);
+    return 0;
+}
+
+template <typename Msg, typename Sig>
+int Template_Database_File<Msg, Sig>::read_from_bytes(std::string_view bytes, const std::wstring& locale,
+                                                       Dbc_ReadReport& report)
+{
+    report = Dbc_ReadReport{};
+    detail::TextBuffer copy{std::make_unique_for_overwrite<char[]>(bytes.size()), bytes.size()};
+    std::char_traits<char>::copy(copy.data.get(), bytes.data(), bytes.size());
+    ParseBuffer(copy, locale, &report);
     return 0;
 }
 
 // Parses the text, frees it and runs ProcessAttributes; the lookups of the parse are forgotten however it
 // ends.
 template <typename Msg, typename Sig>
-void Template_Database_File<Msg, Sig>::ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale)
+void Template_Database_File<Msg, Sig>::ParseBuffer(detail::TextBuffer& bytes, const std::wstring& locale,
+                                                   Dbc_ReadReport* report)
 {
+    std::optional<detail::DiagnosticSink> sink;
+    if (report != nullptr) {
+        sink.emplace(*report);
+    }
     struct Reset {
         Template_Database_File& file;
-        ~Reset() { file.ResetLookups(); }
+        ~Reset()
+        {
+            file.ResetLookups();
+            file.diagnostics_ = nullptr;
+        }
     } reset{*this};
     DbcTextStream in = detail::open_text(bytes, locale);
+    diagnostics_ = sink ? &*sink : nullptr;
     ParseText(in);
+    if (sink) {
+        sink->Finish(in.bytes(), in.utf8());
+    }
+    diagnostics_ = nullptr;
     // The file's text is not needed once the model is built.
     bytes = {};
     ProcessAttributes();
@@ -258,59 +337,104 @@ void Template_Database_File<Msg, Sig>::ParseText(DbcTextStream& in)
         state = automaton.next(state, c);
         for (unsigned completed = automaton.completed(state); completed != 0; completed &= completed - 1) {
             const auto k = static_cast<unsigned>(__builtin_ctz(completed));
-            switch (k) {
-                case 0:
-                    // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and
-                    // "BA_DEF_ BO_" never start one, wherever comments stand.
-                    if (in.line_start_before(detail::KeywordAutomaton::kKeywords[0].size())) {
-                        ParseMessageFromFile(in);
-                    }
-                    break;
-                case 1:
-                    AddCommentToNetwork(in);
-                    break;
-                case 2:
-                    AddCommentToNode(in);
-                    break;
-                case 3:
-                    ParseAttributeDefFromFile(in);
-                    break;
-                case 4:
-                    AddBA_DEF_REL(in);
-                    break;
-                case 5:
-                    AddBA_DEF_DEF_REL(in);
-                    break;
-                case 6:
-                    AddBA_DEF_DEF(in);
-                    break;
-                case 7:
-                    ParseAttributeFromFile(in);
-                    break;
-                case 8:
-                    AddBA_REL(in);
-                    break;
-                case 9:
-                    AddCommentToMessage(in);
-                    break;
-                case 10:
-                    AddCommentToSignal(in);
-                    break;
-                case 11:
-                    ChangeMessageTransmitters(in);
-                    break;
-                case 12:
-                    ParseValueTableFromFile(in);
-                    break;
-                case 13:
-                    ChangeSignalValueType(in);
-                    break;
-                default:
-                    ParseNodesFromFile(in);
-                    break;
+            if (diagnostics_ == nullptr) {
+                RunStep(in, k);
+            } else {
+                RunNotedStep(in, k);
             }
         }
     }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::RunStep(DbcTextStream& in, unsigned k)
+{
+    switch (k) {
+        case 0:
+            // A message starts only at the start of a line, so "CM_ BO_", "BA_ ... BO_" and "BA_DEF_ BO_"
+            // never start one, wherever comments stand.
+            if (in.line_start_before(detail::KeywordAutomaton::kKeywords[0].size())) {
+                ParseMessageFromFile(in);
+            }
+            break;
+        case 1:
+            AddCommentToNetwork(in);
+            break;
+        case 2:
+            AddCommentToNode(in);
+            break;
+        case 3:
+            ParseAttributeDefFromFile(in);
+            break;
+        case 4:
+            AddBA_DEF_REL(in);
+            break;
+        case 5:
+            AddBA_DEF_DEF_REL(in);
+            break;
+        case 6:
+            AddBA_DEF_DEF(in);
+            break;
+        case 7:
+            ParseAttributeFromFile(in);
+            break;
+        case 8:
+            AddBA_REL(in);
+            break;
+        case 9:
+            AddCommentToMessage(in);
+            break;
+        case 10:
+            AddCommentToSignal(in);
+            break;
+        case 11:
+            ChangeMessageTransmitters(in);
+            break;
+        case 12:
+            ParseValueTableFromFile(in);
+            break;
+        case 13:
+            ChangeSignalValueType(in);
+            break;
+        default:
+            ParseNodesFromFile(in);
+            break;
+    }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::RunNotedStep(DbcTextStream& in, unsigned k)
+{
+    // The keywords as statements name them: without the blank or quote that ends them in the table.
+    static constexpr std::wstring_view kNames[] = {
+        L"BO_", L"CM_", L"CM_ BU_", L"BA_DEF_", L"BA_DEF_REL_", L"BA_DEF_DEF_REL_", L"BA_DEF_DEF_", L"BA_",
+        L"BA_REL_", L"CM_ BO_", L"CM_ SG_", L"BO_TX_BU_", L"VAL_", L"SIG_VALTYPE_", L"BU_",
+    };
+    static_assert(std::size(kNames) == detail::KeywordAutomaton::kCount);
+    const std::size_t keywordSize = detail::KeywordAutomaton::kKeywords[k].size();
+    const std::size_t start = in.offset() - keywordSize;
+    statementStart_ = start;
+    statementKeyword_ = kNames[k];
+    in.take_missing();
+    // A keyword inside another statement's line ("SG_MUL_VAL_ " ends in "VAL_ ") runs its step as ever,
+    // but what that step makes of the line is no statement of the file's.
+    detail::DiagnosticSink* const sink = diagnostics_;
+    const bool statement = in.line_start_before(keywordSize);
+    if (!statement) {
+        diagnostics_ = nullptr;
+    }
+    RunStep(in, k);
+    diagnostics_ = sink;
+    const wchar_t missing = in.take_missing();
+    if (statement && in.at_end() && missing != 0 && missing != L'\n') {
+        Note(Dbc_Problem::Unclosed, [missing] {
+            const std::wstring delimiter =
+                missing == L'"' ? std::wstring(L"closing quote") : L"\"" + std::wstring(1, missing) + L"\"";
+            return L"no " + delimiter + L" before the end of the file; the rest of the file was read as this "
+                                        L"statement";
+        });
+    }
+    sink->Covered(start, in.offset());
 }
 
 template <typename Msg, typename Sig>
@@ -491,10 +615,13 @@ void Template_Database_File<Msg, Sig>::IndexSignal(const Msg& message, Sig* sign
 }
 
 template <typename Msg, typename Sig>
-void Template_Database_File<Msg, Sig>::StoreSignalAttribute(Sig& signal, const std::shared_ptr<Dbc_AttributeDef>& def,
+void Template_Database_File<Msg, Sig>::StoreSignalAttribute(Sig& signal, std::int32_t id,
+                                                            const std::shared_ptr<Dbc_AttributeDef>& def,
                                                             const wchar_t* text)
 {
-    const Dbc_Attribute* stored = detail::store_attribute(signal, def, text);
+    const Dbc_Attribute* stored = StoreValue(signal, def, text, [&] {
+        return detail::signal_text(signal.name, id);
+    });
     if (stored == nullptr || !reading_ || def->name != detail::kStartValueAttribute) {
         return;
     }
@@ -513,6 +640,55 @@ void Template_Database_File<Msg, Sig>::StoreSignalAttribute(Sig& signal, const s
         case Dbc_ValueKind::String:
             break;
     }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::NoteNumber(bool read, std::int64_t exact, std::int64_t low, std::int64_t high,
+                                                  std::uint32_t stored, std::wstring_view field)
+{
+    if (!read) {
+        Note(Dbc_Problem::BadNumber, [field] { return std::wstring(field) + L" could not be read; left 0"; });
+    } else if (exact < low || exact > high) {
+        Note(Dbc_Problem::OutOfRange, [&] {
+            std::wstring text = std::wstring(field) + L" " + std::to_wstring(exact) + L" is outside " +
+                                std::to_wstring(low) + L" to " + std::to_wstring(high);
+            if (exact != static_cast<std::int64_t>(stored)) {
+                text += L"; read as " + std::to_wstring(stored);
+            }
+            return text;
+        });
+    }
+}
+
+template <typename Msg, typename Sig>
+void Template_Database_File<Msg, Sig>::NoteUnknownNode(std::wstring_view name, std::wstring_view role)
+{
+    if (diagnostics_ != nullptr && name != L"Vector__XXX" && diagnostics_->FirstMention(name)) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return std::wstring(role) + L" \"" + std::wstring(name) +
+                   L"\" is no node of the BU_ list; dropped here and wherever else it stands";
+        });
+    }
+}
+
+template <typename Msg, typename Sig>
+template <typename ItemText>
+const Dbc_Attribute* Template_Database_File<Msg, Sig>::StoreValue(Dbc_AttributesForItem& target,
+                                                                  const std::shared_ptr<Dbc_AttributeDef>& def,
+                                                                  const wchar_t* text, const ItemText& item)
+{
+    bool unreadable = false;
+    const Dbc_Attribute* stored = detail::store_attribute(target, def, text, &unreadable);
+    if (stored == nullptr) {
+        Note(Dbc_Problem::Duplicate, [&] {
+            return item() + L" has a value of \"" + def->name + L"\" already; the first is kept";
+        });
+    } else if (unreadable) {
+        Note(Dbc_Problem::BadNumber, [&] {
+            return L"the value of \"" + def->name + L"\" for " + item() + L" could not be read; left 0";
+        });
+    }
+    return stored;
 }
 
 template <typename Msg, typename Sig>
@@ -564,8 +740,14 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
     name.clear();
     {
         WideScanner scan(fragment.text);
-        scan.int32(id) && scan.word(name);
+        const bool read = scan.int32(id);
+        if (diagnostics_ != nullptr) {
+            NoteNumber(read, scan.exact(), 0, 0xFFFFFFFF, static_cast<std::uint32_t>(id), L"the identifier");
+        }
+        read && scan.word(name);
     }
+    NoteCut(fragment, L"the message header");
+    NoteCut(name, L"the message name");
     fragment.clear();
     // The end of the stream also ends the line, so a file without a final line feed keeps its last
     // message.
@@ -575,11 +757,22 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
     transmitter.clear();
     {
         WideScanner scan(fragment.text);
-        scan.int32(length) && scan.word(transmitter);
+        const bool read = scan.int32(length);
+        if (diagnostics_ != nullptr) {
+            NoteNumber(read, scan.exact(), 0, 64, static_cast<std::uint32_t>(length), L"the message length");
+        }
+        read && scan.word(transmitter);
     }
+    NoteCut(fragment, L"the message header");
+    NoteCut(transmitter, L"the transmitter");
 
     const auto& net = network;
-    const std::shared_ptr<Node>& node = FindNode(transmitter.view());
+    // Node names are kept cut to their capacity, so the transmitter is looked up cut the same way, as
+    // receivers and BO_TX_BU_ lists are.
+    const std::shared_ptr<Node>& node = FindNode(transmitter.view().substr(0, kNodeName - 1));
+    if (!node && transmitter.fill != 0) {
+        NoteUnknownNode(transmitter.view(), L"transmitter");
+    }
     const auto key = static_cast<std::uint32_t>(id);
     auto it = net->messages.find(key);
     if (it == net->messages.end()) {
@@ -591,6 +784,11 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
                  .emplace(key, std::make_shared<Msg>(key, name.str(), static_cast<std::uint32_t>(length),
                                                      std::move(transmitters), net))
                  .first;
+    } else {
+        Note(Dbc_Problem::Duplicate, [&] {
+            return L"message " + std::to_wstring(key) + L" is defined again (first as \"" + it->second->name +
+                   L"\"); the first is kept and the signals of this one are added to it";
+        });
     }
     const std::shared_ptr<Msg> message = it->second;
     if (messageIndex_.find(key) == nullptr) {
@@ -600,32 +798,25 @@ int Template_Database_File<Msg, Sig>::ParseMessageFromFile(DbcTextStream& in)
         node->txMessages.emplace(key, Template_TxMessage<Msg>(message, net->nodeMessageDefinitions));
     }
 
-    wchar_t c = 0;
-    if (!in.read_char(c)) {
+    if (in.at_end()) {
         return -3;
     }
-    if (c == L'\n') {
-        return 0;
-    }
-    // Signal lines: one leading character (normally a blank), then "SG_". Any other line is passed in
-    // pieces of four characters; the first empty line ends the message.
+    // Signal lines: "SG_ " after any blanks and tabs. Any other line ends the message and is left to the
+    // keyword loop, so a message line straight after a header or a signal line starts its message.
     for (;;) {
-        wchar_t start[3] = {};
-        std::size_t n = 0;
-        while (n < 3) {
-            wchar_t next = 0;
-            if (!in.peek(next) || next == L'\n' || !in.read_char(start[n])) {
-                break;
-            }
-            ++n;
+        if (!in.at_line_start()) {
+            break;  // a signal statement ran on past its line
         }
-        if (n == 3 && start[0] == L'S' && start[1] == L'G' && start[2] == L'_') {
-            ParseSignalFromFile(in, message);
+        const std::size_t indent = in.blanks_ahead();
+        if (!in.ahead(indent, "SG_ ")) {
+            break;
         }
-        if (!in.read_char(c) || c == L'\n') {
-            return 0;
-        }
+        statementStart_ = in.offset() + indent;
+        statementKeyword_ = L"SG_";
+        in.skip(indent + 3);
+        ParseSignalFromFile(in, message);
     }
+    return 0;
 }
 
 template <typename Msg, typename Sig>
@@ -649,29 +840,35 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     Fragment<kOrderToken> token{};
     std::int32_t start = 0;
     std::int32_t length = 0;
+    bool startRead = false;
+    bool lengthRead = false;
     {
-        // The first " m" and the first " M" from position 1 on; either at a position from 3 to 99 means
-        // the line has a multiplex indicator.
-        const std::wstring_view text = fragment.view();
-        constexpr std::size_t kNone = std::wstring_view::npos;
-        std::size_t lower = kNone;
-        std::size_t upper = kNone;
-        for (std::size_t i = text.find(L' ', 1);
-             i != kNone && i + 1 < text.size() && i <= 99 && (lower == kNone || upper == kNone);
-             i = text.find(L' ', i + 1)) {
-            if (text[i + 1] == L'm' && lower == kNone) {
-                lower = i;
-            } else if (text[i + 1] == L'M' && upper == kNone) {
-                upper = i;
-            }
-        }
-        const bool multiplexed = (lower >= 3 && lower <= 99) || (upper >= 3 && upper <= 99);
+        // The word after the name is a multiplex indicator when it starts with "m" or "M", whatever the
+        // name's length.
         WideScanner scan(fragment.text);
-        if (multiplexed) {
-            scan.word(name) && scan.word(indicator) && scan.int32(start) && scan.literal(L'|') && scan.int32(length) &&
-                scan.word(token);
-        } else {
-            scan.word(name) && scan.int32(start) && scan.literal(L'|') && scan.int32(length) && scan.word(token);
+        const bool named = scan.word(name) && (!scan.next_starts_with(L'm', L'M') || scan.word(indicator));
+        startRead = named && scan.int32(start);
+        const std::int64_t startExact = diagnostics_ != nullptr ? scan.exact() : 0;
+        lengthRead = startRead && scan.literal(L'|') && scan.int32(length);
+        if (lengthRead) {
+            scan.word(token);
+        }
+        if (diagnostics_ != nullptr) {
+            NoteCut(fragment, L"the signal definition");
+            NoteCut(name, L"the signal name");
+            NoteCut(indicator, L"the multiplex indicator");
+            NoteNumber(startRead, startExact, 0, 0xFFFFFFFF, static_cast<std::uint32_t>(start), L"the start bit");
+            NoteNumber(lengthRead, scan.exact(), 1, 0xFFFFFFFF, static_cast<std::uint32_t>(length),
+                       L"the bit length");
+            const std::wstring_view t = token.view();
+            if (lengthRead && (t.size() != 3 || t[0] != L'@' || (t[1] != L'0' && t[1] != L'1') ||
+                               (t[2] != L'+' && t[2] != L'-'))) {
+                Note(Dbc_Problem::BadNumber, [&] {
+                    return L"the byte order and sign \"" + std::wstring(t) + L"\" could not be read; read as " +
+                           (t.size() > 1 && t[1] == L'0' ? L"Motorola" : L"Intel") + L", " +
+                           (t.size() > 2 && t[2] == L'-' ? L"signed" : L"unsigned");
+                });
+            }
         }
     }
     // "@" followed by the byte order (0 Motorola, else Intel) and the sign ("-" signed).
@@ -685,13 +882,19 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     if (!read_signal_tail(in, numbers, unit, fragment)) {
         const wchar_t delimiters[] = {L',', L')', L'[', L'|', L']'};
         const int codes[] = {-3, -4, -5, -6, -7};
+        static constexpr std::wstring_view kFields[] = {L"the factor", L"the offset", L"the minimum",
+                                                        L"the maximum"};
         for (std::size_t i = 0, n = 0; i < std::size(delimiters); ++i) {
             fragment.clear();
             if (!in.read_until(fragment, delimiters[i])) {
                 return codes[i];
             }
             if (delimiters[i] != L'[') {  // the text before "[" is discarded
-                WideScanner(fragment.text).real(numbers[n++]);
+                const bool read = WideScanner(fragment.text).real(numbers[n]);
+                if (!read) {
+                    NoteNumber(false, 0, 0, 0, 0, kFields[n]);
+                }
+                ++n;
             }
         }
         fragment.clear();
@@ -702,9 +905,11 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
         if (!in.read_until(fragment, L'"')) {
             return -9;
         }
+        NoteCut(fragment, L"the unit");
         WideScanner(fragment.text).word(unit);  // a unit ends at its first blank
         fragment.clear();
         in.read_until(fragment, L'\n');  // the end of the stream also ends the receiver list
+        NoteCut(fragment, L"the receiver list");
     }
 
     const auto& net = network;
@@ -725,6 +930,8 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
                 const auto& node = FindNode(text.substr(pos, std::min(end - pos, kNodeName - 1)));
                 if (node && std::find(found.begin(), found.end(), &node) == found.end()) {
                     found.push_back(&node);
+                } else if (!node) {
+                    NoteUnknownNode(text.substr(pos, end - pos), L"receiver");
                 }
             }
             pos = end + 1;
@@ -743,15 +950,32 @@ int Template_Database_File<Msg, Sig>::ParseSignalFromFile(DbcTextStream& in, con
     const auto added = message->signals.emplace_hint(message->signals.end(), signal->name, signal);
     if (added->second == signal) {
         IndexSignal(*message, signal.get());
+    } else {
+        Note(Dbc_Problem::Duplicate, [&] {
+            return L"signal \"" + signal->name + L"\" is in message " + std::to_wstring(message->id) +
+                   L" already; the first is kept";
+        });
     }
     net->signals.emplace_hint(net->signals.end(), signal->name, signal);
+    if (diagnostics_ != nullptr && startRead && lengthRead && !fits_message(*signal, message->length)) {
+        Note(Dbc_Problem::SignalOutside, [&] {
+            return L"signal \"" + signal->name + L"\" (start bit " + std::to_wstring(signal->startBit) + L", " +
+                   std::to_wstring(signal->bitLength) + L" bits, " +
+                   (order == ByteOrder::Motorola ? L"Motorola" : L"Intel") + L") does not fit in the " +
+                   std::to_wstring(message->length) + L" bytes of message " + std::to_wstring(message->id);
+        });
+    }
 
     const std::wstring_view mux = indicator.view();
     if (mux == L"M") {
         message->multiplex.multiplexor = signal;
     } else if (mux.size() >= 2 && mux[0] == L'm') {
         std::int32_t number = 0;
-        WideScanner(indicator.text + 1).int32(number);
+        WideScanner scan(indicator.text + 1);
+        const bool read = scan.int32(number);
+        if (diagnostics_ != nullptr) {
+            NoteNumber(read, scan.exact(), 0, 0xFFFFFFFF, static_cast<std::uint32_t>(number), L"the multiplex value");
+        }
         const auto value = static_cast<std::uint32_t>(number);
         auto& values = message->multiplex.values;
         const auto pos = std::lower_bound(values.begin(), values.end(), value);
@@ -772,6 +996,7 @@ int Template_Database_File<Msg, Sig>::ParseNodesFromFile(DbcTextStream& in)
     Fragment<kStatementFragment> fragment;
     fragment.clear();
     in.read_until(fragment, L'\n');  // the end of the stream also ends the list
+    NoteCut(fragment, L"the node list");
     // Names separated by single blanks; two blanks in a row or the end stop the list.
     const std::wstring_view text = fragment.view();
     std::size_t pos = 0;
@@ -782,8 +1007,13 @@ int Template_Database_File<Msg, Sig>::ParseNodesFromFile(DbcTextStream& in)
             break;
         }
         const std::wstring nodeName(text.substr(pos, std::min(end - pos, kNodeName - 1)));
+        if (end - pos > kNodeName - 1) {
+            Note(Dbc_Problem::Cut, [&] { return L"the node name \"" + nodeName + L"...\" cut to 29 characters"; });
+        }
         if (network->nodes.find(nodeName) == network->nodes.end()) {
             network->nodes.emplace(nodeName, std::make_shared<Node>(nodeName, network));
+        } else {
+            Note(Dbc_Problem::Duplicate, [&] { return L"node \"" + nodeName + L"\" is listed again; the first is kept"; });
         }
         if (blank == std::wstring_view::npos) {
             break;
@@ -800,12 +1030,18 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
     using namespace detail;
     Fragment<N> fragment;
     fragment.clear();
-    if (!in.read_until(fragment, L' ')) {
+    // A quoted name right after the keyword, however many blanks stand before it, is a network
+    // definition (some writers put two blanks there, others one).
+    wchar_t next = 0;
+    const bool network_definition = !relation && in.peek(next) && next == L'"';
+    if (!network_definition && !in.read_until(fragment, L' ')) {
         return;
     }
     std::shared_ptr<Dbc_DefinitionTable> table;
     const std::wstring_view object = fragment.view();
-    if (relation) {
+    if (network_definition) {
+        table = network->networkDefinitions;
+    } else if (relation) {
         if (contains(object, L"BU_SG_REL_")) {
             table = network->nodeSignalDefinitions;
         } else if (contains(object, L"BU_BO_REL_")) {
@@ -822,19 +1058,29 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
         table = network->networkDefinitions;
     }
 
+    const std::wstring objectText(object);
     Fragment<kNodeName> name;
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
+    NoteCut(name, L"the attribute name");
     fragment.clear();
     if (!in.read_until(fragment, L' ') || !in.read_until(fragment, L';')) {
         return;
     }
+    NoteCut(fragment, L"the definition");
     if (!table) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"attributes of \"" + objectText + L"\" items are not kept; the definition of \"" + name.str() +
+                   L"\" skipped";
+        });
         return;
     }
     const std::wstring key = name.str();
     if (table->find(key) != table->end()) {
+        Note(Dbc_Problem::Duplicate, [&] {
+            return L"attribute \"" + key + L"\" is defined again; the first definition is kept";
+        });
         return;
     }
 
@@ -846,7 +1092,10 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
         std::int32_t minimum = 0;
         std::int32_t maximum = 0;
         WideScanner scan(fragment.text + 3);
-        scan.int32(minimum) && scan.int32(maximum);
+        const bool read = scan.int32(minimum) && scan.int32(maximum);
+        if (!read) {
+            NoteNumber(false, 0, 0, 0, 0, L"a bound of \"" + key + L"\"");
+        }
         if (text[0] == L'H') {
             def = std::make_shared<Dbc_HexAttributeDef>(key, minimum, maximum);
         } else {
@@ -873,13 +1122,20 @@ void Template_Database_File<Msg, Sig>::ParseDefinition(DbcTextStream& in, bool r
         float minimum = 0.0f;
         float maximum = 0.0f;
         WideScanner scan(fragment.text + 5);
-        scan.real(minimum) && scan.real(maximum);
+        if (!(scan.real(minimum) && scan.real(maximum))) {
+            NoteNumber(false, 0, 0, 0, 0, L"a bound of \"" + key + L"\"");
+        }
         def = std::make_shared<Dbc_FloatAttributeDef>(key, minimum, maximum);
     }
     if (def) {
         table->emplace(key, std::move(def));
         // The new definition may hide one of the same name in a later table.
         ForgetDefinitions();
+    } else {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"\"" + std::wstring(text.substr(0, text.find(L' '))) + L"\" is no value type; \"" + key +
+                   L"\" skipped";
+        });
     }
 }
 
@@ -906,6 +1162,9 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
     }
     const auto& def = FindDefinition(name.view());
     if (!def) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"attribute \"" + name.str() + L"\" is not defined (BA_DEF_); its default skipped";
+        });
         return;
     }
     fragment.clear();
@@ -921,6 +1180,7 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
         if (!in.read_until(fragment, L'"')) {
             return;
         }
+        NoteCut(fragment, L"the default");
         if (def->valueKind == Dbc_ValueKind::String) {
             static_cast<Dbc_StringAttributeDef&>(*def).defaultValue = fragment.str();
         } else if (def->valueKind == Dbc_ValueKind::Enum) {
@@ -937,18 +1197,24 @@ void Template_Database_File<Msg, Sig>::AddBA_DEF_DEF(DbcTextStream& in)
         return;
     }
     WideScanner scan(fragment.text);
+    bool read = true;
     switch (def->valueKind) {
         case Dbc_ValueKind::Int:
-            scan.int32(static_cast<Dbc_IntAttributeDef&>(*def).defaultValue);
+            read = scan.int32(static_cast<Dbc_IntAttributeDef&>(*def).defaultValue);
             break;
         case Dbc_ValueKind::Hex:
-            scan.int32(static_cast<Dbc_HexAttributeDef&>(*def).defaultValue);
+            read = scan.int32(static_cast<Dbc_HexAttributeDef&>(*def).defaultValue);
             break;
         case Dbc_ValueKind::Float:
-            scan.real(static_cast<Dbc_FloatAttributeDef&>(*def).defaultValue);
+            read = scan.real(static_cast<Dbc_FloatAttributeDef&>(*def).defaultValue);
             break;
         default:
             break;
+    }
+    if (!read) {
+        Note(Dbc_Problem::BadNumber, [&] {
+            return L"the default of \"" + def->name + L"\" could not be read; left as it was";
+        });
     }
 }
 
@@ -1064,7 +1330,7 @@ bool Template_Database_File<Msg, Sig>::ParseSignalAttributeLine(DbcTextStream& i
         return false;
     }
     assign_ascii(line.substr(valueStart, valueEnd - valueStart), text);
-    StoreSignalAttribute(*signal, def, text.text);
+    StoreSignalAttribute(*signal, id, def, text.text);
     in.skip(end + 1);
     return true;
 }
@@ -1081,8 +1347,12 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
     if (!read_quoted_name(in, fragment, name)) {
         return;
     }
+    NoteCut(name, L"the attribute name");
     const auto& def = FindDefinition(name.view());
     if (!def) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"attribute \"" + name.str() + L"\" is not defined (BA_DEF_); its value skipped";
+        });
         return;  // the rest of the statement is left to the keyword loop
     }
     fragment.clear();
@@ -1099,8 +1369,13 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         if (!in.read_until(fragment, L'"')) {
             return;
         }
+        NoteCut(fragment, L"the value");
         if (def->valueKind == Dbc_ValueKind::String) {
-            store_attribute(*network, def, fragment.text);
+            StoreValue(*network, def, fragment.text, [] { return std::wstring(L"the network"); });
+        } else {
+            Note(Dbc_Problem::BadNumber, [&] {
+                return L"the quoted network value of \"" + def->name + L"\", which is no STRING, skipped";
+            });
         }
         return;
     }
@@ -1119,6 +1394,8 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
     const std::wstring_view object = fragment.view();
     // The target is held by the network's maps, which a parse never removes from.
     Dbc_AttributesForItem* target = nullptr;
+    std::wstring targetName;  // a node's; a message is named by its identifier
+    std::uint32_t targetId = 0;
     if (contains(object, L"BU_")) {
         Fragment<kNodeName> nodeName;
         nodeName.clear();
@@ -1127,9 +1404,11 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         }
         const auto& node = FindNode(nodeName.view());
         if (!node) {
+            NoteUnknown([&] { return L"node \"" + nodeName.str() + L"\""; }, L"the value");
             return;
         }
         target = node.get();
+        targetName = L"node \"" + node->name + L"\"";
     } else if (contains(object, L"BO_")) {
         fragment.clear();
         if (!in.read_until(fragment, L' ')) {
@@ -1139,9 +1418,11 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         WideScanner(fragment.text).int32(id);
         const auto& message = FindMessage(id);
         if (!message) {
+            NoteUnknown([id] { return message_text(id); }, L"the value");
             return;
         }
         target = message.get();
+        targetId = message->id;
     } else if (contains(object, L"SG_")) {
         fragment.clear();
         if (!in.read_until(fragment, L' ')) {
@@ -1156,26 +1437,32 @@ void Template_Database_File<Msg, Sig>::ParseAttributeFromFile(DbcTextStream& in)
         }
         const auto& message = FindMessage(id);
         if (!message) {
+            NoteUnknown([id] { return message_text(id); }, L"the value");
             return;
         }
         Sig* const signal = FindSignal(*message, signalName.view());
         if (signal == nullptr) {
+            NoteUnknown([&] { return signal_text(signalName.view(), id); }, L"the value");
             return;
         }
         if (!ReadValueText(in, fragment)) {
             return;
         }
-        StoreSignalAttribute(*signal, def, fragment.text);
+        NoteCut(fragment, L"the value");
+        StoreSignalAttribute(*signal, id, def, fragment.text);
         return;
     } else {
         // Anything else is a network value written without quotes.
-        store_attribute(*network, def, fragment.text);
+        StoreValue(*network, def, fragment.text, [] { return std::wstring(L"the network"); });
         return;
     }
     if (!ReadValueText(in, fragment)) {
         return;
     }
-    store_attribute(*target, def, fragment.text);
+    NoteCut(fragment, L"the value");
+    StoreValue(*target, def, fragment.text, [&] {
+        return targetName.empty() ? message_text(static_cast<std::int32_t>(targetId)) : targetName;
+    });
 }
 
 template <typename Msg, typename Sig>
@@ -1197,6 +1484,9 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
     }
     const bool nodeSignal = contains(fragment.view(), L"BU_SG_REL_");
     if (!nodeSignal && !contains(fragment.view(), L"BU_BO_REL_")) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"\"" + fragment.str() + L"\" is no relation (BU_SG_REL_ or BU_BO_REL_); the value skipped";
+        });
         return;
     }
     Fragment<kNodeName> nodeName;
@@ -1224,6 +1514,7 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
 
     const auto& node = FindNode(nodeName.view());
     if (!node) {
+        NoteUnknown([&] { return L"node \"" + nodeName.str() + L"\""; }, L"the relation value");
         return;
     }
     Dbc_AttributesForItem* target = nullptr;
@@ -1232,6 +1523,10 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
         // Nothing fills rxSignals, so these values find no record.
         const auto it = node->rxSignals.find(lookup_key(signalName.view()));
         if (it == node->rxSignals.end()) {
+            Note(Dbc_Problem::UnknownItem, [] {
+                return std::wstring(L"values of node-signal relations are not kept (nodes keep no received-signal "
+                                    L"records); skipped");
+            });
             return;
         }
         target = &it->second;
@@ -1239,6 +1534,8 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
     } else {
         const auto it = node->txMessages.find(static_cast<std::uint32_t>(id));
         if (it == node->txMessages.end()) {
+            NoteUnknown([&] { return L"node \"" + node->name + L"\" sending " + message_text(id); },
+                        L"the relation value");
             return;
         }
         target = &it->second;
@@ -1249,12 +1546,16 @@ void Template_Database_File<Msg, Sig>::AddBA_REL(DbcTextStream& in)
     }
     const auto def = table->find(lookup_key(name.view()));
     if (def == table->end()) {
+        Note(Dbc_Problem::UnknownItem, [&] {
+            return L"relation attribute \"" + name.str() + L"\" is not defined (BA_DEF_REL_); its value skipped";
+        });
         return;
     }
     if (!ReadValueText(in, fragment)) {
         return;
     }
-    store_attribute(*target, def->second, fragment.text);
+    NoteCut(fragment, L"the value");
+    StoreValue(*target, def->second, fragment.text, [&] { return L"the relation of node \"" + node->name + L"\""; });
 }
 
 template <typename Msg, typename Sig>
@@ -1268,6 +1569,7 @@ int Template_Database_File<Msg, Sig>::AddCommentToNetwork(DbcTextStream& in)
     if (fragment.fill == 0) {
         return -1;
     }
+    NoteCut(fragment, L"the comment");
     network->comment = fragment.str();
     return 0;
 }
@@ -1286,12 +1588,14 @@ int Template_Database_File<Msg, Sig>::AddCommentToNode(DbcTextStream& in)
     }
     const auto& node = FindNode(nodeName.view());
     if (!node) {
+        NoteUnknown([&] { return L"node \"" + nodeName.str() + L"\""; }, L"the comment");
         return -1;
     }
     Fragment<kStatementFragment> text;
     if (!read_quoted_text(in, text)) {
         return -2;
     }
+    NoteCut(text, L"the comment");
     node->comment = text.str();
     return 0;
 }
@@ -1309,11 +1613,13 @@ int Template_Database_File<Msg, Sig>::AddCommentToMessage(DbcTextStream& in)
     WideScanner(fragment.text).int32(id);
     const auto& message = FindMessage(id);
     if (!message) {
+        NoteUnknown([id] { return message_text(id); }, L"the comment");
         return -1;
     }
     if (!read_quoted_text(in, fragment)) {
         return -2;
     }
+    NoteCut(fragment, L"the comment");
     message->comment = fragment.str();
     return 0;
 }
@@ -1336,15 +1642,18 @@ int Template_Database_File<Msg, Sig>::AddCommentToSignal(DbcTextStream& in)
     }
     const auto& message = FindMessage(id);
     if (!message) {
+        NoteUnknown([id] { return message_text(id); }, L"the comment");
         return -1;
     }
     Sig* const signal = FindSignal(*message, signalName.view());
     if (signal == nullptr) {
+        NoteUnknown([&] { return signal_text(signalName.view(), id); }, L"the comment");
         return -1;
     }
     if (!read_quoted_text(in, fragment)) {
         return -2;
     }
+    NoteCut(fragment, L"the comment");
     signal->comment = fragment.str();
     return 0;
 }
@@ -1362,6 +1671,7 @@ int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& i
     WideScanner(fragment.text).int32(id);
     const auto& message = FindMessage(id);
     if (!message) {
+        NoteUnknown([id] { return message_text(id); }, L"the transmitter list");
         return -1;
     }
     const auto key = static_cast<std::uint32_t>(id);
@@ -1376,6 +1686,7 @@ int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& i
     if (!in.read_until(fragment, L';')) {
         return -2;
     }
+    NoteCut(fragment, L"the transmitter list");
     std::wstring_view text = fragment.view();
     if (text.empty()) {
         return 0;
@@ -1388,6 +1699,8 @@ int Template_Database_File<Msg, Sig>::ChangeMessageTransmitters(DbcTextStream& i
         if (const auto& node = FindNode(item)) {
             message->transmitters.push_back(node);
             node->txMessages.emplace(key, Template_TxMessage<Msg>(message, network->nodeMessageDefinitions));
+        } else {
+            NoteUnknownNode(text.substr(0, comma), L"transmitter");
         }
         if (comma == std::wstring_view::npos) {
             break;
@@ -1415,10 +1728,18 @@ void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in
     }
     const auto& message = FindMessage(id);
     if (!message) {
+        NoteUnknown(
+            [&] {
+                // VAL_ for an environment variable names no message at all.
+                return WideScanner(fragment.text).int32(id) ? message_text(id)
+                                                             : L"environment variable \"" + fragment.str() + L"\"";
+            },
+            L"the value descriptions");
         return;
     }
     Sig* const signal = FindSignal(*message, signalName.view());
     if (signal == nullptr) {
+        NoteUnknown([&] { return signal_text(signalName.view(), id); }, L"the value descriptions");
         return;
     }
     auto& descriptions = signal->valueDescriptions;
@@ -1428,6 +1749,7 @@ void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in
     if (!in.read_until(list, L';')) {
         return;
     }
+    NoteCut(list, L"the value list");
     // Pairs of a decimal value (up to the next blank) and a quoted text.
     const std::wstring_view text = list.view();
     std::size_t pos = 0;
@@ -1439,15 +1761,37 @@ void Template_Database_File<Msg, Sig>::ParseValueTableFromFile(DbcTextStream& in
         std::int32_t value = 0;
         const wchar_t saved = list.text[end];
         list.text[end] = L'\0';
-        WideScanner(list.text + pos).int32(value);
+        WideScanner scan(list.text + pos);
+        const bool read = scan.int32(value);
         list.text[end] = saved;
+        const std::size_t valueStart = pos;
         pos = end == text.size() ? end : end + 1;
         if (pos < text.size() && text[pos] == L'"') {
             const std::size_t close = text.find(L'"', pos + 1);
             if (close == std::wstring_view::npos) {
                 break;
             }
-            descriptions.try_emplace(static_cast<std::uint32_t>(value), text.data() + pos + 1, close - pos - 1);
+            if (diagnostics_ != nullptr) {
+                if (!read) {
+                    Note(Dbc_Problem::BadNumber, [&] {
+                        return L"the value \"" + std::wstring(text.substr(valueStart, end - valueStart)) +
+                               L"\" could not be read; described as 0";
+                    });
+                } else {
+                    NoteNumber(true, scan.exact(), std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::uint32_t>::max(), static_cast<std::uint32_t>(value),
+                               L"the value");
+                }
+            }
+            const bool added =
+                descriptions.try_emplace(static_cast<std::uint32_t>(value), text.data() + pos + 1, close - pos - 1)
+                    .second;
+            if (!added) {
+                Note(Dbc_Problem::Duplicate, [&] {
+                    return L"value " + std::to_wstring(static_cast<std::uint32_t>(value)) + L" of " +
+                           signal_text(signal->name, id) + L" is described already; the first text is kept";
+                });
+            }
             pos = close + 1;
         }
     }
@@ -1474,14 +1818,19 @@ int Template_Database_File<Msg, Sig>::ChangeSignalValueType(DbcTextStream& in)
         return -2;
     }
     std::int32_t kind = 0;
-    WideScanner(fragment.text).int32(kind);
+    const bool read = WideScanner(fragment.text).int32(kind);
     const auto& message = FindMessage(id);
     if (!message) {
+        NoteUnknown([id] { return message_text(id); }, L"the value type");
         return -1;
     }
     Sig* const signal = FindSignal(*message, signalName.view());
     if (signal == nullptr) {
+        NoteUnknown([&] { return signal_text(signalName.view(), id); }, L"the value type");
         return -1;
+    }
+    if (diagnostics_ != nullptr) {
+        NoteNumber(read, kind, 0, 2, static_cast<std::uint32_t>(kind), L"the value type");
     }
     if (kind == 1) {
         signal->valueType = ValueType::Float;

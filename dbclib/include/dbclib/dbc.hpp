@@ -23,6 +23,8 @@ public:
     using Template_Message::Template_Message;
     Dbc_Message(const Dbc_Message&);
     Dbc_Message(Dbc_Message&&) noexcept;
+    Dbc_Message& operator=(const Dbc_Message&);
+    Dbc_Message& operator=(Dbc_Message&&) noexcept;
     ~Dbc_Message() override;
 };
 
@@ -30,6 +32,9 @@ class KQ_DBCLIB_API Dbc_Signal : public Template_Signal<Dbc_Message, Dbc_Signal>
 public:
     using Template_Signal::Template_Signal;
     Dbc_Signal(const Dbc_Signal&);
+    Dbc_Signal(Dbc_Signal&&) noexcept;
+    Dbc_Signal& operator=(const Dbc_Signal&);
+    Dbc_Signal& operator=(Dbc_Signal&&) noexcept;
     ~Dbc_Signal() override;
 };
 

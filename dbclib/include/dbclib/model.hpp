@@ -94,6 +94,8 @@ public:
     }
     Template_Network(const Template_Network&) = default;
     Template_Network(Template_Network&&) noexcept = default;
+    Template_Network& operator=(const Template_Network&) = default;
+    Template_Network& operator=(Template_Network&&) noexcept = default;
     ~Template_Network() override = default;
 
     std::map<std::wstring, std::shared_ptr<Template_Node<Msg, Sig>>> nodes;
@@ -119,6 +121,8 @@ public:
     }
     Template_Node(const Template_Node&) = default;
     Template_Node(Template_Node&&) noexcept = default;
+    Template_Node& operator=(const Template_Node&) = default;
+    Template_Node& operator=(Template_Node&&) noexcept = default;
     ~Template_Node() override = default;
 
     std::map<std::uint32_t, Template_TxMessage<Msg>> txMessages;  ///< messages this node sends
@@ -145,6 +149,8 @@ public:
     }
     Template_Message(const Template_Message&) = default;
     Template_Message(Template_Message&&) noexcept = default;
+    Template_Message& operator=(const Template_Message&) = default;
+    Template_Message& operator=(Template_Message&&) noexcept = default;
     ~Template_Message() override = default;
 
     std::uint32_t id;      ///< as written in the file; bit 31 set marks an extended identifier
@@ -182,6 +188,9 @@ public:
     {
     }
     Template_Signal(const Template_Signal&) = default;
+    Template_Signal(Template_Signal&&) noexcept = default;
+    Template_Signal& operator=(const Template_Signal&) = default;
+    Template_Signal& operator=(Template_Signal&&) noexcept = default;
     ~Template_Signal() override = default;
 
     /// Converts `raw` to its physical value (always written for a known value type) and tells whether

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <dbclib/export.hpp>
@@ -23,7 +24,7 @@
 namespace kq::dbclib {
 
 /// A fixed wide-character buffer of `Capacity` characters including the terminator. Text beyond
-/// `Capacity - 1` characters is dropped, never written past the buffer.
+/// `Capacity - 1` characters is dropped, never written past the buffer; `cut` then tells so.
 template <std::size_t Capacity>
 struct Fragment {
     static_assert(Capacity >= 2);
@@ -32,6 +33,7 @@ struct Fragment {
     {
         fill = 0;
         hasNull = false;
+        cut = false;
         text[0] = L'\0';
     }
     void push(wchar_t c)
@@ -39,6 +41,8 @@ struct Fragment {
         if (fill < Capacity - 1) {
             hasNull = hasNull || c == L'\0';
             text[fill++] = c;
+        } else {
+            cut = true;
         }
     }
     void terminate() { text[fill] = L'\0'; }
@@ -52,6 +56,7 @@ struct Fragment {
 
     std::size_t fill = 0;
     bool hasNull = false;  ///< a null character was stored (bulk copies never store one)
+    bool cut = false;      ///< text was dropped for want of room
     wchar_t text[Capacity];
 };
 
@@ -121,6 +126,7 @@ public:
                 out.text[out.fill + i] = static_cast<wchar_t>(p_[i]);
             }
             out.fill += count;
+            out.cut = out.cut || p_ + count != run;
             p_ = run;
             if (p_ != end_ && static_cast<wchar_t>(*p_) == delimiter) {
                 ++p_;
@@ -129,6 +135,7 @@ public:
             }
             if (!read_char(c)) {
                 out.terminate();
+                missing_ = delimiter;
                 return false;
             }
             if (c == delimiter) {
@@ -160,6 +167,45 @@ public:
     }
 
     bool at_end() const { return p_ == end_; }
+
+    /// The read position stands at the start of a line.
+    bool at_line_start() const { return p_ == begin_ || p_[-1] == '\n'; }
+
+    /// How many blanks and tabs follow the read position.
+    std::size_t blanks_ahead() const
+    {
+        const unsigned char* q = p_;
+        while (q != end_ && (*q == ' ' || *q == '\t')) {
+            ++q;
+        }
+        return static_cast<std::size_t>(q - p_);
+    }
+
+    /// `word` (ASCII) stands `offset` bytes after the read position.
+    bool ahead(std::size_t offset, std::string_view word) const
+    {
+        return static_cast<std::size_t>(end_ - p_) >= offset + word.size() &&
+               std::memcmp(p_ + offset, word.data(), word.size()) == 0;
+    }
+
+    /// The read position in bytes from the start of the text.
+    std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
+
+    /// The whole text as bytes, and whether they are decoded as UTF-8 (else one byte per character).
+    std::string_view bytes() const
+    {
+        return std::string_view(reinterpret_cast<const char*>(begin_), static_cast<std::size_t>(end_ - begin_));
+    }
+    bool utf8() const { return high_ == nullptr; }
+
+    /// The delimiter the last read_until that ran into the end of the stream was looking for, or 0;
+    /// taking it resets it.
+    wchar_t take_missing()
+    {
+        const wchar_t missing = missing_;
+        missing_ = 0;
+        return missing;
+    }
 
     /// The bytes from the read position to the next line feed (not included) or the end of the stream,
     /// when all of them are plain ASCII without carriage returns and null characters: read through
@@ -253,6 +299,7 @@ private:
     const unsigned char* p_ = nullptr;
     const unsigned char* end_ = nullptr;
     const wchar_t* high_ = nullptr;
+    wchar_t missing_ = 0;
 };
 
 namespace detail {
@@ -264,14 +311,16 @@ struct TextBuffer {
 };
 
 /// Reads a whole file into `bytes` (the wide path goes to the file system as UTF-8), at most 256 MiB.
-/// False when the file cannot be opened or read or is larger; `errno` then says why (EFBIG for the size)
-/// and `bytes` is unspecified.
-KQ_DBCLIB_API bool load_file(const std::wstring& path, TextBuffer& bytes);
+/// False when the file cannot be opened or read or is larger; `error` and `errno` then say why (EFBIG
+/// for the size) and `bytes` is unspecified.
+KQ_DBCLIB_API bool load_file(const std::wstring& path, TextBuffer& bytes, std::error_code& error);
 
 /// Prepares file bytes for parsing, in place: drops each carriage return that directly precedes a line
-/// feed and picks the decoding. A file that is valid UTF-8 (after an optional byte-order mark, which is
-/// skipped) and holds non-ASCII characters, or starts with the mark, is read as UTF-8; any other file
-/// through the code page of `locale` (Windows-1250 for Central European locales, else Windows-1252).
+/// feed (in a file without any line feed every carriage return ends a line) and picks the decoding. A
+/// file that starts with a UTF-16 byte-order mark is decoded as UTF-16 (its text replaces `bytes`, in
+/// UTF-8). A file that is valid UTF-8 (after an optional byte-order mark, which is skipped) and holds
+/// non-ASCII characters, or starts with the mark, is read as UTF-8; any other file through the code
+/// page of `locale` (Windows-1250 for Central European locales, else Windows-1252).
 /// The stream points into `bytes`, which must outlive it and stay unchanged.
 KQ_DBCLIB_API DbcTextStream open_text(TextBuffer& bytes, const std::wstring& locale);
 
@@ -489,6 +538,7 @@ public:
         }
         skip_space();
         const wchar_t* q = p_;
+        number_ = q;
         bool negative = false;
         if (*q == L'+' || *q == L'-') {
             negative = *q == L'-';
@@ -509,6 +559,35 @@ public:
         return true;
     }
 
+    /// The number the last successful int32 read, as written rather than modulo 2^32 (magnitudes beyond
+    /// 2^40 held at about 2^40).
+    std::int64_t exact() const
+    {
+        if (number_ == nullptr) {
+            return 0;
+        }
+        const wchar_t* q = number_;
+        const bool negative = *q == L'-';
+        if (*q == L'+' || *q == L'-') {
+            ++q;
+        }
+        std::int64_t wide = 0;
+        for (; *q >= L'0' && *q <= L'9' && wide < (std::int64_t{1} << 40); ++q) {
+            wide = wide * 10 + (*q - L'0');
+        }
+        return negative ? -wide : wide;
+    }
+
+    /// The next word, after white space, starts with `a` or `b`; nothing is read.
+    bool next_starts_with(wchar_t a, wchar_t b)
+    {
+        if (!ok_) {
+            return false;
+        }
+        skip_space();
+        return *p_ == a || *p_ == b;
+    }
+
     /// "%ls": the characters up to the next white space; what does not fit into `out` is dropped.
     template <std::size_t N>
     bool word(Fragment<N>& out)
@@ -525,6 +604,7 @@ public:
             ++p_;
         }
         out.fill = std::min(static_cast<std::size_t>(p_ - start), N - 1);
+        out.cut = out.fill != static_cast<std::size_t>(p_ - start);
         out.hasNull = false;
         std::char_traits<wchar_t>::copy(out.text, start, out.fill);
         out.terminate();
@@ -581,6 +661,7 @@ private:
 
     const wchar_t* p_;
     bool ok_ = true;
+    const wchar_t* number_ = nullptr;  // where the last int32 started
 };
 
 }  // namespace kq::dbclib

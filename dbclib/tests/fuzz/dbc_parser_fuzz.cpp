@@ -10,11 +10,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kq::dbclib;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     Dbc_File file;
-    // An odd size reads with the Central European table, so both code pages are reached.
-    file.read_from_bytes(bytes, size % 2 == 0 ? L"de-DE" : L"pl-PL");
+    // An odd size reads with the Central European table, so both code pages are reached; every other
+    // pair of sizes asks for the read's report.
+    const std::wstring locale = size % 2 == 0 ? L"de-DE" : L"pl-PL";
+    std::size_t total = 0;
+    if (size / 2 % 2 == 0) {
+        Dbc_ReadReport report;
+        file.read_from_bytes(bytes, locale, report);
+        for (const auto& entry : report.diagnostics) {
+            if (entry.line == 0 || entry.column == 0) {
+                __builtin_trap();
+            }
+            total += entry.message.size() + entry.keyword.size();
+        }
+    } else {
+        file.read_from_bytes(bytes, locale);
+    }
 
     // Touch every item so that a dangling reference or a broken invariant shows up.
-    std::size_t total = file.network->name.size() + file.network->comment.size();
+    total += file.network->name.size() + file.network->comment.size();
     for (const auto& [id, message] : file.network->messages) {
         total += message->name.size() + message->comment.size() + message->transmitters.size();
         for (const auto& [name, signal] : message->signals) {
