@@ -128,7 +128,7 @@ TEST_F(SessionTest, StatusesMapToResultCodes)
         SCOPED_TRACE(c.name);
         ASSERT_EQ(session.Disconnect(), 0);  // the counter starts over
         line->Reply(Status(5, 0));
-        ASSERT_EQ(session.Connect("COM3", 30, 200), 0);
+        ASSERT_EQ(session.Connect("COM3", 250, 200), 0);
         if (!c.reply.empty()) {
             line->Reply(c.reply);
         }
