@@ -235,7 +235,7 @@ TEST_F(FlashDevice, ProgramsVerifiesReadsAndRestarts)
 TEST_F(FlashDevice, SerialPortsFollowTheComRule)
 {
     torvik::platform::SetPortTable(std::vector<torvik::platform::PortInfo>{
-        {1, "/dev/ttyUSB0", "FT232R USB UART"}, {3, "/dev/ttyUSB2", ""}, {0, "/dev/pts/4", ""}});
+        {1, "/dev/ttyUSB0", "USB Serial Adapter"}, {3, "/dev/ttyUSB2", ""}, {0, "/dev/pts/4", ""}});
     EXPECT_EQ(CFlashDevice::GetSerialPortCount(), 2);
     SerialPortInfo ports[4];
     int count = 0;
@@ -245,7 +245,7 @@ TEST_F(FlashDevice, SerialPortsFollowTheComRule)
     EXPECT_EQ(CFlashDevice::GetSerialPortInfo(ports, count), 0);  // the known adapter is the first entry
     ASSERT_EQ(count, 2);
     EXPECT_EQ(ports[0].comPort, 1);
-    EXPECT_EQ(ports[0].description, L"FT232R USB UART");
+    EXPECT_EQ(ports[0].description, L"USB Serial Adapter");
     EXPECT_EQ(ports[1].comPort, 3);
     count = 1;
     EXPECT_EQ(CFlashDevice::GetSerialPortInfo(ports, count), 0);
