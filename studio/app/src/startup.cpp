@@ -100,6 +100,7 @@ void Settings::Load(const platform::ProfileStore& store)
     autoNotManual = store.GetInt(kSection, L"SetAutoNotManual", autoNotManual);
     updateAddress = store.GetString(kSection, L"SetFWaddress").value_or(updateAddress);
     manualComPort = store.GetInt(kSection, L"ManualSetComPort", manualComPort);
+    manualComPortPath = store.GetString(kSection, L"ManualSetComPortPath").value_or(manualComPortPath);
 }
 
 void Settings::Save(platform::ProfileStore& store) const
@@ -107,6 +108,10 @@ void Settings::Save(platform::ProfileStore& store) const
     store.WriteString(kSection, L"SetAutoNotManual", std::to_wstring(autoNotManual));
     store.WriteString(kSection, L"SetFWaddress", updateAddress);
     store.WriteString(kSection, L"ManualSetComPort", std::to_wstring(manualComPort));
+    // A file that never named a port by path stays as it was.
+    if (!manualComPortPath.empty() || store.GetString(kSection, L"ManualSetComPortPath")) {
+        store.WriteString(kSection, L"ManualSetComPortPath", manualComPortPath);
+    }
 }
 
 }  // namespace torvik::studio::app

@@ -95,8 +95,15 @@ TEST_F(StartupTest, SettingsKeepTheirValuesWhereTheFileHasNone)
     EXPECT_EQ(settings.autoNotManual, 0);
     Settings copy;
     settings.Save(store);
+    EXPECT_FALSE(store.GetString(L"TorvikApp", L"ManualSetComPortPath"));  // never named: not written
     copy.Load(store);
     EXPECT_EQ(copy.manualComPort, 4);
+    EXPECT_TRUE(copy.manualComPortPath.empty());
+
+    settings.manualComPortPath = L"/dev/serial/by-id/usb-Torvik4-if00-port0";
+    settings.Save(store);
+    copy.Load(store);
+    EXPECT_EQ(copy.manualComPortPath, L"/dev/serial/by-id/usb-Torvik4-if00-port0");
 }
 
 }  // namespace

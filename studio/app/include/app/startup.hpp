@@ -32,6 +32,9 @@ struct Settings {
     int autoNotManual = 1;  ///< "SetAutoNotManual": pick the COM port automatically
     std::wstring updateAddress = kDefaultUpdateAddress;  ///< "SetFWaddress"
     int manualComPort = -1;  ///< "ManualSetComPort": -1 for none
+    /// "ManualSetComPortPath": a port by its device path (a pseudo-terminal, a /dev/serial/by-id/ link);
+    /// when the choice is manual and this is not empty, it takes the place of "ManualSetComPort".
+    std::wstring manualComPortPath;
 
     /// Reads every field, keeping its current value as default.
     void Load(const platform::ProfileStore& store);
