@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +30,12 @@ std::uint32_t ParseNumber(const std::string& text, const char* what, std::uint32
 /// "0-27, 29" from a sorted list of numbers (sectors).
 std::string Ranges(const std::vector<int>& numbers);
 
+/// The settings file: $TORVIK_SETTINGS when set, else the desktop program's ("Torvik Studio.ini" beside
+/// the program, or in $XDG_CONFIG_HOME/TorvikStudio/).
+std::filesystem::path SettingsFile();
+/// `port` when given, else the port the settings choose; fails when they choose none.
+std::string PortOrSettings(const std::string& port);
+
 // One registration function per command group, each in its own source file. A group adds its
 // subcommands to the program; their callbacks throw CommandError on failure.
 void AddDbcCommands(CLI::App& app);
@@ -36,5 +43,6 @@ void AddContainerCommands(CLI::App& app);
 void AddProjectCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
 void AddFlashCommands(CLI::App& app);
+void AddSettingsCommands(CLI::App& app);
 
 }  // namespace torvik::cli

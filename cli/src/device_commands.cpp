@@ -36,7 +36,7 @@ void WithSession(const DeviceOptions& options, Work work, std::function<void()> 
         if (check) {
             check();  // before the port is opened
         }
-        studio::DeviceSession session(options.port, options.timeout_ms);
+        studio::DeviceSession session(PortOrSettings(options.port), options.timeout_ms);
         work(session);
     } catch (const studio::DeviceError& e) {
         throw CommandError(e.what());
@@ -45,7 +45,8 @@ void WithSession(const DeviceOptions& options, Work work, std::function<void()> 
 
 void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
 {
-    command.add_option("--port", options.port, "COM<n> or a device path such as /dev/ttyUSB0")->required();
+    command.add_option("--port", options.port,
+                       "COM<n> or a device path such as /dev/ttyUSB0 (default: the port the settings choose)");
     command.add_option("--timeout", options.timeout_ms, "Read and write time-out in ms (1 to 60000)")
         ->capture_default_str()
         ->check(CLI::Range(kMinTimeoutMs, kMaxTimeoutMs));
@@ -69,7 +70,7 @@ void RunPing(const DeviceOptions& options)
         const auto start = std::chrono::steady_clock::now();
         const std::int32_t level = session.ProtocolLevel();
         const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
-        std::printf("%s: Torvik4 answered in %.1f ms, protocol level %d\n", options.port.c_str(), elapsed.count(),
+        std::printf("%s: Torvik4 answered in %.1f ms, protocol level %d\n", session.port().c_str(), elapsed.count(),
                     static_cast<int>(level));
     });
 }

@@ -100,7 +100,7 @@ void WithJob(const FlashOptions& options, Work work)
 {
     auto view = std::make_shared<ProgressView>(options.json);
     try {
-        FlashJob job(options.port, [view](const FlashProgress& p) { (*view)(p); });
+        FlashJob job(PortOrSettings(options.port), [view](const FlashProgress& p) { (*view)(p); });
         work(job);
     } catch (const FlashJobError& e) {
         throw CommandError(e.what());
@@ -114,7 +114,7 @@ void RunInfo(const FlashOptions& options)
         const std::string part = f.part_id == platform::isp::kLpc1769PartId ? "LPC1769" : "unknown";
         const std::string boot = std::to_string(f.boot_major) + "." + std::to_string(f.boot_minor);
         if (options.json) {
-            std::cout << ordered_json{{"port", options.port},
+            std::cout << ordered_json{{"port", job.port()},
                                       {"part_id", f.part_id},
                                       {"part", part},
                                       {"boot_code_version", boot},
@@ -210,7 +210,8 @@ void RunErase(const FlashOptions& options, const std::string& range)
 
 void AddFlashOptions(CLI::App& command, FlashOptions& options)
 {
-    command.add_option("--port", options.port, "COM<n> or a device path such as /dev/ttyUSB0")->required();
+    command.add_option("--port", options.port,
+                       "COM<n> or a device path such as /dev/ttyUSB0 (default: the port the settings choose)");
     command.add_flag("--json", options.json, "Print the result as JSON");
 }
 

@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     torvik::cli::AddProjectCommands(app);
     torvik::cli::AddDeviceCommands(app);
     torvik::cli::AddFlashCommands(app);
+    torvik::cli::AddSettingsCommands(app);
 
     try {
         app.parse(argc, argv);

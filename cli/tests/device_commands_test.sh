@@ -152,4 +152,17 @@ cmp -s "$work/before.bin" "$work/after.bin" || { echo "FAILED: a refused file ch
 expect 0 "sectors 15-16 erased and blank" - -- "$torvik" flash erase --port "$port" --sectors 15-16
 expect 1 - "^torvik: invalid sector '30'" -- "$torvik" flash erase --port "$port" --sectors 15-30
 
+# Without --port the settings choose: here a manual port named by its path, in a settings file of our own.
+export TORVIK_SETTINGS="$work/settings.ini"
+start_sim chosen
+expect 1 - "^torvik: no --port given, and the settings choose no port \\(no serial adapter calls itself Torvik4" -- \
+  "$torvik" ping
+expect 0 "SetAutoNotManual = 0" - -- "$torvik" settings set SetAutoNotManual 0
+expect 0 "ManualSetComPortPath = $port" - -- "$torvik" settings set ManualSetComPortPath "$port"
+expect 1 - "^torvik: ManualSetComPort takes a COM number, or -1 for none$" -- "$torvik" settings set ManualSetComPort COM3
+expect 1 - "^torvik: no setting 'Baud'" -- "$torvik" settings set Baud 1
+expect 0 "\"port\": \"$port\"" - -- "$torvik" settings show --json
+expect 0 "^$port: Torvik4 answered" - -- "$torvik" ping
+unset TORVIK_SETTINGS
+
 exit $((failures > 0))

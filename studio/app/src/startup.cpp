@@ -95,6 +95,74 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programFolder)
     return folder / "Torvik Studio.ini";
 }
 
+namespace {
+
+bool ParseInt(std::wstring_view text, int& value)
+{
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
+    std::size_t at = text[0] == L'-' ? 1 : 0;
+    if (at == text.size()) {
+        return false;
+    }
+    long long v = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < L'0' || text[at] > L'9') {
+            return false;
+        }
+        v = v * 10 + (text[at] - L'0');
+    }
+    value = static_cast<int>(text[0] == L'-' ? -v : v);
+    return v <= 0x7FFFFFFF;
+}
+
+}  // namespace
+
+bool Settings::Set(std::wstring_view key, std::wstring_view value, std::wstring& error)
+{
+    int number = 0;
+    if (key == L"SetAutoNotManual") {
+        if (!ParseInt(value, number)) {
+            error = L"SetAutoNotManual takes a number (0: manual port, else automatic)";
+            return false;
+        }
+        autoNotManual = number;
+    } else if (key == L"ManualSetComPort") {
+        if (!ParseInt(value, number) || number < -1) {
+            error = L"ManualSetComPort takes a COM number, or -1 for none";
+            return false;
+        }
+        manualComPort = number;
+    } else if (key == L"ManualSetComPortPath") {
+        manualComPortPath = value;
+    } else if (key == L"SetFWaddress") {
+        updateAddress = value;
+    } else {
+        error = L"no setting '" + std::wstring(key) + L"' (SetAutoNotManual, ManualSetComPort, ManualSetComPortPath, "
+                L"SetFWaddress)";
+        return false;
+    }
+    return true;
+}
+
+std::wstring Settings::Get(std::wstring_view key) const
+{
+    if (key == L"SetAutoNotManual") {
+        return std::to_wstring(autoNotManual);
+    }
+    if (key == L"ManualSetComPort") {
+        return std::to_wstring(manualComPort);
+    }
+    if (key == L"ManualSetComPortPath") {
+        return manualComPortPath;
+    }
+    if (key == L"SetFWaddress") {
+        return updateAddress;
+    }
+    return {};
+}
+
 void Settings::Load(const platform::ProfileStore& store)
 {
     autoNotManual = store.GetInt(kSection, L"SetAutoNotManual", autoNotManual);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace torvik::platform {
 class ProfileStore;
@@ -35,6 +36,16 @@ struct Settings {
     /// "ManualSetComPortPath": a port by its device path (a pseudo-terminal, a /dev/serial/by-id/ link);
     /// when the choice is manual and this is not empty, it takes the place of "ManualSetComPort".
     std::wstring manualComPortPath;
+
+    /// The keys of the section, in file order.
+    static constexpr const wchar_t* kKeys[] = {L"SetAutoNotManual", L"ManualSetComPort", L"ManualSetComPortPath",
+                                               L"SetFWaddress"};
+
+    /// Sets one field by its key from text; false and `error` filled for an unknown key or a value that
+    /// does not fit the field (a number that is no number, a negative COM number other than -1).
+    bool Set(std::wstring_view key, std::wstring_view value, std::wstring& error);
+    /// The field of `key` as text; empty for an unknown key.
+    std::wstring Get(std::wstring_view key) const;
 
     /// Reads every field, keeping its current value as default.
     void Load(const platform::ProfileStore& store);

@@ -55,6 +55,7 @@ public:
     FlashJob(const FlashJob&) = delete;
     FlashJob& operator=(const FlashJob&) = delete;
 
+    const std::string& port() const { return port_; }
     FlashDeviceFacts Facts();
     /// `count` bytes from `address`.
     std::vector<std::uint8_t> Read(std::uint32_t address, std::uint32_t count);
