@@ -5,29 +5,26 @@
 
 namespace torvik::studio {
 
+const std::array<ControlEntry, 31> kControls = {{
+    {L"No control", -1},        {L"Potentiometer 1", 5},   {L"Potentiometer 2", 4},
+    {L"Potentiometer 3", 0},    {L"Potentiometer 4", 1},   {L"Potentiometer 5", 2},
+    {L"Potentiometer 6", 3},    {L"Voltage 1", 6},         {L"Voltage 2", 7},
+    {L"Digital input 1", 8},    {L"Digital input 2", 9},   {L"Switch 1", 10},
+    {L"Switch 2", 11},          {L"Switch 3", 12},         {L"Switch 4", 13},
+    {L"Random 1", 14},          {L"Random 2", 15},         {L"Random 3", 16},
+    {L"Random 4", 17},          {L"DIP switch 1", 18},     {L"DIP switch 2", 19},
+    {L"DIP switch 3", 20},      {L"DIP switch 4", 21},     {L"DIP switch 5", 22},
+    {L"DIP switch 6", 23},      {L"DIP switch 7", 24},     {L"DIP switch 8", 25},
+    {L"DIP switch 9", 26},      {L"DIP switch 10", 27},    {L"DIP switch 11", 28},
+    {L"DIP switch 12", 29},
+}};
+
 std::wstring ControlName(std::int32_t control)
 {
-    static const wchar_t* const kPotentiometers[] = {L"3", L"4", L"5", L"6", L"2", L"1"};
-    if (control == -1) {
-        return L"No control";
-    }
-    if (control >= 0 && control <= 5) {
-        return std::wstring(L"Potentiometer ") + kPotentiometers[control];
-    }
-    if (control >= 6 && control <= 7) {
-        return L"Voltage " + std::to_wstring(control - 5);
-    }
-    if (control >= 8 && control <= 9) {
-        return L"Digital input " + std::to_wstring(control - 7);
-    }
-    if (control >= 10 && control <= 13) {
-        return L"Switch " + std::to_wstring(control - 9);
-    }
-    if (control >= 14 && control <= 17) {
-        return L"Random " + std::to_wstring(control - 13);
-    }
-    if (control >= 18 && control <= 29) {
-        return L"DIP switch " + std::to_wstring(control - 17);
+    for (const auto& entry : kControls) {
+        if (entry.number == control) {
+            return entry.name;
+        }
     }
     return {};
 }

@@ -4,17 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include <project/user_block.hpp>
+
 namespace torvik::studio {
 
-/// One entry of the "Dynamic control" list: the name shown and the control number stored in the project
-/// and sent to the device (-1: no control).
-struct ControlEntry {
-    const wchar_t* name;
-    std::int32_t number;
-};
-
-/// The device's controls in the order of the list.
-extern const std::array<ControlEntry, 31> kControls;
+// The list itself (kControls) is the project's: the user block and its reader name controls by it.
 
 /// The control number at a list position; -1 (no control) outside the list.
 std::int32_t ControlNumberAt(std::size_t position);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,16 @@ inline constexpr std::uint8_t kRecordChannelSetup = 0x34;
 enum class ControlClass { Continuous, TwoState, ThreeState };
 
 ControlClass ClassOfControl(std::int32_t control);
+
+/// One entry of the "Dynamic control" list: the name shown and the control number stored in the project
+/// and sent to the device (-1: no control).
+struct ControlEntry {
+    const wchar_t* name;
+    std::int32_t number;
+};
+
+/// The device's controls in the order of the list.
+extern const std::array<ControlEntry, 31> kControls;
 
 /// The name of a device control ("Potentiometer 1", "DIP switch 3", "No control" for -1), empty for a
 /// number the device does not have.
