@@ -114,12 +114,19 @@ std::vector<std::uint8_t> FlashJob::Read(std::uint32_t address, std::uint32_t co
     return bytes;
 }
 
-std::vector<int> FlashJob::SectorsOf(const std::filesystem::path& hexFile)
+namespace {
+
+platform::isp::MemoryImage LoadImage(const std::filesystem::path& hexFile)
 {
     platform::isp::MemoryImage image;
     if (const auto status = platform::isp::LoadHexImage(hexFile, image); !status.ok()) {
         throw FlashJobError(status.message);
     }
+    return image;
+}
+
+std::vector<int> SectorsIn(const platform::isp::MemoryImage& image)
+{
     std::vector<int> sectors;
     for (int sector = 0; sector < platform::isp::kSectorCount; ++sector) {
         const auto first = image.flash_set.begin() + platform::isp::SectorStart(sector);
@@ -131,12 +138,19 @@ std::vector<int> FlashJob::SectorsOf(const std::filesystem::path& hexFile)
     return sectors;
 }
 
+}  // namespace
+
+std::vector<int> FlashJob::SectorsOf(const std::filesystem::path& hexFile)
+{
+    return SectorsIn(LoadImage(hexFile));
+}
+
 void FlashJob::Write(const std::filesystem::path& hexFile, bool allowProtection)
 {
-    const auto sectors = SectorsOf(hexFile);
-    // Refused before the erase, so that a refused file costs the device nothing.
-    platform::isp::MemoryImage image;
-    platform::isp::LoadHexImage(hexFile, image);
+    // One read of the file gives the sectors to erase and the protection check, both before the erase,
+    // so that a refused file costs the device nothing.
+    const auto image = LoadImage(hexFile);
+    const auto sectors = SectorsIn(image);
     if (const auto crp = platform::isp::ProtectionValue(image); crp != 0 && !allowProtection) {
         char value[16];
         std::snprintf(value, sizeof value, "0x%08X", crp);
