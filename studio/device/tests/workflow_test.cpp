@@ -1,0 +1,402 @@
+// The device operations (upload, erase, device information) from their steps through the flash library
+// and the boot loader client to the simulated device on a pseudo-terminal.
+#include <device/user_memory.hpp>
+
+#include <flashlib/flash_device.hpp>
+#include <project/prompt.hpp>
+#include <sim/simulator.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using torvik::sim::SimMode;
+using torvik::sim::SimOptions;
+using torvik::sim::Simulator;
+using namespace torvik::studio;
+using Kind = DeviceReport::Kind;
+
+constexpr std::uint32_t kUser = kUserMemoryAddress;
+
+fs::path SampleContainer()
+{
+    const char* source = std::getenv("TORVIK_SOURCE_DIR");
+    return fs::path(source != nullptr ? source : ".") / "examples" / "torvik4-sample.fkq";
+}
+
+// Keeps every report; lets a test wait for one.
+class RecordingSink : public DeviceReportSink {
+public:
+    void Deliver(const DeviceReport& report) override
+    {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(report);
+        changed_.notify_all();
+    }
+
+    std::vector<DeviceReport> Reports() const
+    {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    /// The log pane as the dialog shows it at the end.
+    std::string Pane() const
+    {
+        std::string pane;
+        for (const auto& r : Reports()) {
+            if (r.kind == Kind::Information || r.kind == Kind::Warning || r.kind == Kind::Error) {
+                pane = r.append ? pane + "\n" + r.text : r.text;
+            }
+        }
+        return pane;
+    }
+    std::string Lines() const
+    {
+        std::string lines;
+        for (const auto& r : Reports()) {
+            if (r.kind != Kind::Title && r.kind != Kind::Activity) {
+                lines += r.text + "\n";
+            }
+        }
+        return lines;
+    }
+    DeviceReport LastTitle() const
+    {
+        DeviceReport last;
+        for (const auto& r : Reports()) {
+            if (r.kind == Kind::Title) {
+                last = r;
+            }
+        }
+        return last;
+    }
+    bool WaitForTitle(const std::string& title)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::minutes(1), [&] {
+            return std::any_of(reports_.begin(), reports_.end(),
+                               [&](const DeviceReport& r) { return r.kind == Kind::Title && r.title == title; });
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<DeviceReport> reports_;
+};
+
+class AnsweringPrompt : public Prompt {
+public:
+    explicit AnsweringPrompt(bool yes = false) : yes_(yes) {}
+    void ShowInformation(const std::wstring& text) override { shown.push_back(text); }
+    void ShowWarning(const std::wstring& text) override { shown.push_back(text); }
+    bool AskYesNo(const std::wstring& text) override
+    {
+        shown.push_back(text);
+        return yes_;
+    }
+    bool AskOkCancel(const std::wstring& text) override { return AskYesNo(text); }
+    Answer AskYesNoCancel(const std::wstring& text) override { return AskYesNo(text) ? Answer::Yes : Answer::No; }
+    std::optional<std::wstring> ChooseDatabaseFile() override { return std::nullopt; }
+    std::optional<std::wstring> ChooseProjectFile() override { return std::nullopt; }
+
+    std::vector<std::wstring> shown;
+
+private:
+    bool yes_;
+};
+
+std::vector<std::uint8_t> Block(std::size_t length, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> block(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        block[i] = static_cast<std::uint8_t>(i * 7 + seed) | 0x01;  // never 0x00
+    }
+    block[0] = 0xFF;  // a user block starts with 0xFF
+    return block;
+}
+
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count)
+{
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(from + count)};
+}
+
+class Workflow : public ::testing::Test {
+protected:
+    Simulator& Start(SimOptions options = {})
+    {
+        sim_ = std::make_unique<Simulator>(options);
+        std::string error;
+        EXPECT_TRUE(sim_->Start(error)) << error;
+        // The identity: firmware 1.3, hardware 1.2, product 0x4A01, serial number 123.
+        sim_->WriteFlash(0x300, {0x01, 0x03, 0x01, 0x02, 0x4A, 0x01, 0x01, 0x23});
+        return *sim_;
+    }
+
+    DeviceSettings Settings() const
+    {
+        DeviceSettings settings;
+        settings.port.automatic = false;
+        settings.port.manualPath = sim_->DevicePath();
+        settings.container = SampleContainer();
+        return settings;
+    }
+
+    bool Upload(const std::vector<std::uint8_t>& block)
+    {
+        CUploadDialog upload(Settings(), sink_, prompt_, block);
+        const bool ok = upload.RunHere();
+        failure_ = upload.failure();
+        return ok;
+    }
+
+    std::vector<std::uint8_t> UserMemory() const { return Slice(sim_->Flash(), kUser, kUserMemorySize); }
+
+    std::unique_ptr<Simulator> sim_;
+    RecordingSink sink_;
+    AnsweringPrompt prompt_;
+    std::string failure_;
+};
+
+TEST_F(Workflow, ANewDeviceGetsTheHeaderAndTheBlockAt256)
+{
+    Simulator& sim = Start();
+    const auto block = Block(1000, 3);
+    ASSERT_TRUE(Upload(block)) << sink_.Lines();
+
+    const auto memory = UserMemory();
+    EXPECT_EQ(memory[0], 0x02);
+    EXPECT_EQ(memory[1], 0x00);
+    EXPECT_TRUE(std::all_of(memory.begin() + 2, memory.begin() + 256, [](auto b) { return b == 0xFF; }));
+    EXPECT_EQ(Slice(memory, 256, block.size()), block);
+    EXPECT_EQ(memory[256 + block.size()], 0x00);
+    EXPECT_EQ(memory[257 + block.size()], 0xFF);
+
+    EXPECT_EQ(sink_.Pane(), "Configuration successfully uploaded.");
+    EXPECT_NE(sink_.Lines().find("The device USER memory has different version, going to erase it."),
+              std::string::npos);
+    EXPECT_EQ(sink_.LastTitle().title, "Simulation upload");
+    EXPECT_EQ(sink_.LastTitle().button, "OK");
+    EXPECT_EQ(sim.Mode(), SimMode::Application);  // restarted at the end
+}
+
+TEST_F(Workflow, ASecondUploadGoesBehindTheFirstAndZeroesIt)
+{
+    Start();
+    ASSERT_TRUE(Upload(Block(745, 1)));  // 256..1000, terminator at 1001
+    const auto second = Block(300, 9);
+    ASSERT_TRUE(Upload(second)) << sink_.Lines();
+
+    const auto memory = UserMemory();
+    EXPECT_EQ(memory[0], 0x02);
+    EXPECT_TRUE(std::all_of(memory.begin() + 256, memory.begin() + 1008, [](auto b) { return b == 0x00; }));
+    EXPECT_EQ(Slice(memory, 1008, second.size()), second);
+    EXPECT_EQ(memory[1008 + second.size()], 0x00);
+    EXPECT_NE(sink_.Lines().find("Checking a memory capacity."), std::string::npos);
+}
+
+TEST_F(Workflow, AFullOrDamagedBlockAreaIsErasedFirst)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> area;  // from offset 256
+        const char* line;
+    };
+    std::vector<std::uint8_t> full(kUserMemorySize - 256 - 200, 0x00);  // leaves 200 bytes
+    std::vector<std::uint8_t> damaged = {0xFF, 0x11, 0x22, 0x5A};
+    const Case cases[] = {
+        {"full", full, "Not enough free memory, going to erase device USER memory."},
+        {"damaged", damaged, "The device USER memory was corrupted! It will be erased."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        sim_->WriteFlash(kUser, {0x02, 0x00});
+        sim_->WriteFlash(kUser + 256, c.area);
+        const auto block = Block(400, 5);
+        ASSERT_TRUE(Upload(block)) << sink_.Lines();
+        EXPECT_NE(sink_.Lines().find(c.line), std::string::npos);
+        const auto memory = UserMemory();
+        EXPECT_EQ(Slice(memory, 256, block.size()), block);
+        EXPECT_TRUE(std::all_of(memory.begin() + 257 + static_cast<std::ptrdiff_t>(block.size()), memory.end(),
+                                [](auto b) { return b == 0xFF; }));
+    }
+}
+
+TEST_F(Workflow, NewerFormatsAreRefusedUntouchedAndUnconvertibleOnesFail)
+{
+    struct Case {
+        std::uint8_t major;
+        std::uint8_t minor;
+        bool asked;
+    };
+    for (const Case c : {Case{0x03, 0x00, true}, Case{0x01, 0x02, false}}) {
+        SCOPED_TRACE(c.major * 10 + c.minor);
+        Start();
+        sim_->WriteFlash(kUser, {c.major, c.minor});
+        sim_->WriteFlash(kUser + 256, {0xFF, 0x42, 0x00});
+        const auto before = UserMemory();
+        prompt_.shown.clear();
+        EXPECT_FALSE(Upload(Block(64, 2)));
+        EXPECT_EQ(UserMemory(), before);
+        EXPECT_EQ(sink_.LastTitle().button, "Close");
+        EXPECT_EQ(!prompt_.shown.empty(), c.asked);
+        if (c.asked) {
+            EXPECT_EQ(prompt_.shown[0],
+                      L"The device USER memory version is not supported by this release of Torvik Studio. Please "
+                      L"download current version of the application.");
+        }
+        EXPECT_EQ(sim_->Mode(), SimMode::Application);  // the clean-up restarted it
+    }
+}
+
+TEST_F(Workflow, AnEraseLeavesOnlyTheHeaderAndTheNextUploadStartsAt256)
+{
+    Start();
+    ASSERT_TRUE(Upload(Block(500, 4)));
+    sim_->WriteFlash(kUser + 2, {0x77});  // a header byte the erase carries over
+    CEraseDialog erase(Settings(), sink_, prompt_);
+    ASSERT_TRUE(erase.RunHere()) << sink_.Lines();
+    EXPECT_EQ(sink_.Pane(), "Configuration successfully deleted.");
+    auto memory = UserMemory();
+    EXPECT_EQ(Slice(memory, 0, 3), (std::vector<std::uint8_t>{0x02, 0x00, 0x77}));
+    EXPECT_TRUE(std::all_of(memory.begin() + 256, memory.end(), [](auto b) { return b == 0xFF; }));
+
+    const auto block = Block(100, 8);
+    ASSERT_TRUE(Upload(block));
+    EXPECT_EQ(Slice(UserMemory(), 256, block.size()), block);
+}
+
+TEST_F(Workflow, DeviceInformationShowsTheIdentity)
+{
+    Start();
+    CDeviceInfoDialog info(Settings(), sink_, prompt_);
+    ASSERT_TRUE(info.RunHere()) << sink_.Lines();
+    EXPECT_EQ(sink_.Pane(),
+              "Connection to Torvik4 device succeeded.\nObtained parameters:\n   Product code 4A01,\n   HW Version "
+              "1.2,\n   FW Version 1.3,\n   Serial number 123.");
+    EXPECT_EQ(info.info().productCode, 0x4A01);
+}
+
+TEST_F(Workflow, FailuresEndThroughTheCleanUpWithTheirTexts)
+{
+    {
+        SimOptions silent;
+        silent.silent = true;
+        Start(silent);
+        EXPECT_FALSE(Upload(Block(64, 1)));
+        EXPECT_NE(failure_.find("Can't connect to Torvik4 device on selected port"), std::string::npos) << failure_;
+        EXPECT_EQ(sink_.LastTitle().button, "Close");
+    }
+    {
+        Start();
+        auto settings = Settings();
+        settings.container = "/nonexistent/container.fkq";
+        CDeviceInfoDialog info(settings, sink_, prompt_);
+        EXPECT_FALSE(info.RunHere());
+        EXPECT_EQ(sink_.Pane(), "Can't open ContainerFile Torvik4-FlashContainer.fkq.");
+        EXPECT_EQ(sim_->Mode(), SimMode::Application);  // never touched
+    }
+    {
+        Start();
+        auto settings = Settings();
+        settings.port.manualPath.clear();
+        settings.port.manualComPort = -1;
+        CDeviceInfoDialog info(settings, sink_, prompt_);
+        EXPECT_FALSE(info.RunHere());
+        EXPECT_EQ(info.failure(), "Can't find any COM port with connected Torvik4 device.");
+    }
+}
+
+TEST_F(Workflow, ACancelLetsProgrammingFinishThenCleansUp)
+{
+    Start();
+    CUploadDialog upload(Settings(), sink_, prompt_, Block(30000, 6));
+    EXPECT_TRUE(upload.RequestClose());  // not running yet: may close
+    upload.Start();
+    ASSERT_TRUE(sink_.WaitForTitle("Simulation upload: programming device USER memory"));
+    EXPECT_FALSE(upload.RequestClose());
+    EXPECT_EQ(upload.state(), CDeviceDialogBase::kCancelRequested);
+    EXPECT_TRUE(CDeviceDialogBase::CancelRequested());
+    EXPECT_FALSE(upload.RequestClose());  // a second request while canceling keeps it open
+    EXPECT_FALSE(upload.Wait());
+
+    const auto lines = sink_.Lines();
+    EXPECT_NE(lines.find("Memory block programmed."), std::string::npos) << lines;
+    EXPECT_EQ(lines.find("Verifying memory block."), std::string::npos);
+    EXPECT_NE(lines.find("state 33\nRestarting device.\nDevice restarted.\nstate 3\nDisconnecting from Torvik4 device.\n"),
+              std::string::npos);
+    EXPECT_EQ(sink_.LastTitle().button, "Close");
+    EXPECT_EQ(upload.state(), CDeviceDialogBase::kIdle);
+    EXPECT_TRUE(upload.RequestClose());
+    EXPECT_FALSE(CDeviceDialogBase::CancelRequested());
+}
+
+TEST(UserMemoryPlan, TheCapacityCheckCountsTheAlignment)
+{
+    auto memory = [](std::size_t terminator) {
+        std::vector<std::uint8_t> image(kUserMemorySize, 0xFF);
+        std::fill(image.begin() + 256, image.begin() + static_cast<std::ptrdiff_t>(terminator) + 1, 0x11);
+        image[terminator] = 0x00;
+        return image;
+    };
+    struct Case {
+        std::size_t terminator;
+        std::size_t length;
+        bool erase;
+        std::size_t start, end;
+    };
+    const Case cases[] = {
+        {1000, 100, false, 256, 1008},              // block 256..999, terminator at 1000
+        {65423, 111, true, 0, 256},                 // free space behind it L + 1: erase
+        {65423, 110, false, 256, 65424},            // L + 2: fits
+        {65424, 100, true, 0, 256},                 // fits only without the alignment: erase
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.terminator);
+        const auto plan = PlanUserBlock(memory(c.terminator), c.length, false);
+        EXPECT_EQ(plan.erase, c.erase);
+        EXPECT_EQ(plan.start, c.start);
+        EXPECT_EQ(plan.end, c.end);
+        EXPECT_LE(plan.end + c.length + 1, kUserMemorySize);
+    }
+    std::vector<std::uint8_t> empty(kUserMemorySize, 0xFF);
+    const auto plan = PlanUserBlock(empty, 10, false);
+    EXPECT_FALSE(plan.erase);
+    EXPECT_EQ(plan.start, 256u);
+    EXPECT_EQ(plan.end, 256u);
+}
+
+TEST(UserMemoryFormat, OlderFormatsBecome20AndNeedAnErase)
+{
+    struct Case {
+        int major, minor;
+        bool result, erase, converted;
+    };
+    const Case cases[] = {
+        {-1, -1, true, true, true}, {-1, 5, true, true, true}, {0, -1, true, true, true}, {0, 2, true, true, true},
+        {1, 1, true, true, true},   {2, -1, true, true, true}, {2, 0, true, false, false}, {1, 2, false, false, false},
+        {0, 3, false, false, false}, {3, 0, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor));
+        std::uint8_t word[2] = {0xAA, 0xBB};
+        bool erase = !c.erase;
+        EXPECT_EQ(ConvertUserMemoryFormat(erase, word, c.major, c.minor), c.result);
+        EXPECT_EQ(erase, c.erase);
+        EXPECT_EQ(word[0], c.converted ? 0x02 : 0xAA);
+        EXPECT_EQ(word[1], c.converted ? 0x00 : 0xBB);
+    }
+}
+
+}  // namespace
