@@ -10,7 +10,7 @@ packages=(
   libboost-dev liblog4cpp5-dev libcli11-dev nlohmann-json3-dev
   libudev-dev libpugixml-dev libcurl4-openssl-dev
   libwxgtk3.2-dev xvfb xauth fonts-dejavu-core groff
-  python3
+  python3 openssl
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,9 +61,16 @@ std::filesystem::path ExecutableDirectory()
 std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix,
                                        std::error_code& error)
 {
+    return CreateUniqueFile(directory, prefix, {}, error);
+}
+
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix,
+                                       const std::string& suffix, std::error_code& error)
+{
     error.clear();
-    std::string name = (directory / (prefix + "XXXXXX")).string();
-    const int fd = mkstemp(name.data());
+    std::string name = (directory / (prefix + "XXXXXX" + suffix)).string();
+    // Close-on-exec: a program that another thread starts meanwhile must not inherit the descriptor.
+    const int fd = mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
         error = std::error_code(errno, std::generic_category());
         return {};

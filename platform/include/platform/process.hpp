@@ -26,4 +26,8 @@ std::filesystem::path ExecutableDirectory();
 std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix,
                                        std::error_code& error);
 
+/// The same with a name `<prefix>XXXXXX<suffix>`, for a file whose kind its ending tells (`.hex`, `.xml`).
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& directory, const std::string& prefix,
+                                       const std::string& suffix, std::error_code& error);
+
 }  // namespace torvik::platform

@@ -2,6 +2,8 @@
 
 #include <platform/process.hpp>
 
+#include <new>
+
 namespace torvik::studio {
 
 TemporaryFiles::~TemporaryFiles()
@@ -12,26 +14,40 @@ TemporaryFiles::~TemporaryFiles()
 std::filesystem::path TemporaryFiles::Create(const std::string& prefix, const std::string& suffix,
                                              std::error_code& error)
 {
-    (void)suffix;
-    auto path = platform::CreateUniqueFile(std::filesystem::temp_directory_path(error), prefix, error);
-    if (!path.empty()) {
+    std::filesystem::path path;
+    try {
+        const auto directory = std::filesystem::temp_directory_path(error);
+        if (error) {
+            return {};
+        }
+        path = platform::CreateUniqueFile(directory, prefix, suffix, error);
+        if (error) {
+            return {};
+        }
         Register(path);
+        return path;
+    } catch (const std::bad_alloc&) {
+        if (!path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+        error = std::make_error_code(std::errc::not_enough_memory);
+        return {};
     }
-    return path;
 }
 
 void TemporaryFiles::Register(const std::filesystem::path& path)
 {
-    std::lock_guard lock(mutex_);
+    const std::lock_guard lock(mutex_);
     files_.push_back(path);
 }
 
 void TemporaryFiles::RemoveAll()
 {
-    std::lock_guard lock(mutex_);
+    const std::lock_guard lock(mutex_);
     for (const auto& file : files_) {
-        std::error_code ec;
-        std::filesystem::remove(file, ec);
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
     }
     files_.clear();
 }
