@@ -165,7 +165,8 @@ void CDeviceDialogBase::Line(DeviceReport::Kind kind, bool append, const char* f
 {
     DeviceReport report;
     report.kind = kind;
-    report.append = kind != DeviceReport::Kind::Debug && append;
+    // The clean-up's lines go below the failure that started it, which stays in view.
+    report.append = kind != DeviceReport::Kind::Debug && (append || cleaning_up_);
     {
         std::lock_guard lock(mutex_);
         report.text = note_ + Format(format, args);
@@ -374,7 +375,9 @@ bool CDeviceDialogBase::RunLists(const StepList& main, const StepList& cleanup)
         }
     }
     running_ = true;
+    cleaning_up_ = true;
     RunList(cleanup);
+    cleaning_up_ = false;
     running_ = false;
     return false;
 }

@@ -186,6 +186,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<State> state_{kIdle};
     std::atomic<bool> succeeded_{false};
+    bool cleaning_up_ = false;  // worker thread only
     std::thread worker_;
 
     mutable std::mutex mutex_;  // the title, the note and the last failure; one report at a time
