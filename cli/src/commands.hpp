@@ -8,6 +8,10 @@
 
 #include <CLI/CLI.hpp>
 
+namespace torvik::studio::app {
+struct Settings;
+}
+
 namespace torvik::cli {
 
 /// A failure that ends the command with one line on standard error and a non-zero exit status.
@@ -33,6 +37,8 @@ std::string Ranges(const std::vector<int>& numbers);
 /// The settings file: $TORVIK_SETTINGS when set, else the desktop program's ("Torvik Studio.ini" beside
 /// the program, or in $XDG_CONFIG_HOME/TorvikStudio/).
 std::filesystem::path SettingsFile();
+/// The settings in SettingsFile(), the defaults where it has none.
+studio::app::Settings LoadSettings();
 /// `port` when given, else the port the settings choose; fails when they choose none.
 std::string PortOrSettings(const std::string& port);
 
@@ -44,5 +50,6 @@ void AddProjectCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
 void AddFlashCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
+void AddWorkflowCommands(CLI::App& app);
 
 }  // namespace torvik::cli

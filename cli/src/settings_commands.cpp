@@ -100,6 +100,11 @@ std::filesystem::path SettingsFile()
     return studio::app::SettingsPath(platform::ExecutableDirectory());
 }
 
+studio::app::Settings LoadSettings()
+{
+    return Load(SettingsFile());
+}
+
 std::string PortOrSettings(const std::string& port)
 {
     if (!port.empty()) {
@@ -126,7 +131,7 @@ void AddSettingsCommands(CLI::App& app)
     show->callback([json] { Show(*json); });
     auto args = std::make_shared<std::pair<std::string, std::string>>();
     auto* set = settings->add_subcommand("set", "Set one setting: SetAutoNotManual, ManualSetComPort, "
-                                                "ManualSetComPortPath or SetFWaddress");
+                                                "ManualSetComPortPath, SetFWaddress or SetFWCAFile");
     set->add_option("KEY", args->first, "Setting")->required();
     set->add_option("VALUE", args->second, "Value")->required();
     set->callback([args] { Set(args->first, args->second); });

@@ -12,7 +12,8 @@ class SystemProcessRunner final : public ProcessRunner {
 public:
     Result Run(const std::vector<std::string>& argv) override
     {
-        const auto exit = torvik::platform::RunProgram(argv);
+        // The signature tool reports progress on its standard output: not for the caller's users.
+        const auto exit = torvik::platform::RunProgram(argv, true);
         Result result;
         result.started = exit.started;
         result.exit_status = exit.exit_status;

@@ -11,7 +11,7 @@ extern char** environ;
 
 namespace torvik::platform {
 
-ProgramExit RunProgram(const std::vector<std::string>& argv)
+ProgramExit RunProgram(const std::vector<std::string>& argv, bool discardOutput)
 {
     ProgramExit result;
     if (argv.empty() || argv.front().empty()) {
@@ -25,8 +25,14 @@ ProgramExit RunProgram(const std::vector<std::string>& argv)
     }
     args.push_back(nullptr);
 
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (discardOutput) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         result.error = std::error_code(rc, std::generic_category());
         return result;

@@ -15,8 +15,9 @@ struct ProgramExit {
 };
 
 /// Starts `argv[0]` (a path, not searched in PATH) with the argument vector `argv`, without a shell,
-/// and blocks until it ends. Standard streams are inherited. Safe to call from any thread.
-ProgramExit RunProgram(const std::vector<std::string>& argv);
+/// and blocks until it ends. Standard streams are inherited; with `discardOutput` its standard output goes
+/// to /dev/null (a helper's chatter must not mix into what the caller prints). Safe to call from any thread.
+ProgramExit RunProgram(const std::vector<std::string>& argv, bool discardOutput = false);
 
 /// The directory that holds the running program (from /proc/self/exe); empty when it cannot be read.
 std::filesystem::path ExecutableDirectory();

@@ -1,5 +1,8 @@
 #include <app/startup.hpp>
 
+#include <device/device_dialog.hpp>
+#include <platform/text.hpp>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -138,9 +141,11 @@ bool Settings::Set(std::wstring_view key, std::wstring_view value, std::wstring&
         manualComPortPath = value;
     } else if (key == L"SetFWaddress") {
         updateAddress = value;
+    } else if (key == L"SetFWCAFile") {
+        updateCaFile = value;
     } else {
         error = L"no setting '" + std::wstring(key) + L"' (SetAutoNotManual, ManualSetComPort, ManualSetComPortPath, "
-                L"SetFWaddress)";
+                L"SetFWaddress, SetFWCAFile)";
         return false;
     }
     return true;
@@ -160,6 +165,9 @@ std::wstring Settings::Get(std::wstring_view key) const
     if (key == L"SetFWaddress") {
         return updateAddress;
     }
+    if (key == L"SetFWCAFile") {
+        return updateCaFile;
+    }
     return {};
 }
 
@@ -169,6 +177,7 @@ void Settings::Load(const platform::ProfileStore& store)
     updateAddress = store.GetString(kSection, L"SetFWaddress").value_or(updateAddress);
     manualComPort = store.GetInt(kSection, L"ManualSetComPort", manualComPort);
     manualComPortPath = store.GetString(kSection, L"ManualSetComPortPath").value_or(manualComPortPath);
+    updateCaFile = store.GetString(kSection, L"SetFWCAFile").value_or(updateCaFile);
 }
 
 void Settings::Save(platform::ProfileStore& store) const
@@ -180,6 +189,18 @@ void Settings::Save(platform::ProfileStore& store) const
     if (!manualComPortPath.empty() || store.GetString(kSection, L"ManualSetComPortPath")) {
         store.WriteString(kSection, L"ManualSetComPortPath", manualComPortPath);
     }
+    if (!updateCaFile.empty() || store.GetString(kSection, L"SetFWCAFile")) {
+        store.WriteString(kSection, L"SetFWCAFile", updateCaFile);
+    }
+}
+
+DeviceSettings Settings::ForDevice() const
+{
+    DeviceSettings device;
+    device.port = {autoNotManual != 0, manualComPort, platform::ToUtf8(manualComPortPath)};
+    device.update_address = platform::ToUtf8(updateAddress);
+    device.update_ca_file = platform::ToUtf8(updateCaFile);
+    return device;
 }
 
 }  // namespace torvik::studio::app

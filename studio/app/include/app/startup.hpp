@@ -8,6 +8,10 @@ namespace torvik::platform {
 class ProfileStore;
 }
 
+namespace torvik::studio {
+struct DeviceSettings;
+}
+
 namespace torvik::studio::app {
 
 /// The log4cpp category of the desktop program.
@@ -36,10 +40,12 @@ struct Settings {
     /// "ManualSetComPortPath": a port by its device path (a pseudo-terminal, a /dev/serial/by-id/ link);
     /// when the choice is manual and this is not empty, it takes the place of "ManualSetComPort".
     std::wstring manualComPortPath;
+    /// "SetFWCAFile": a certificate authority (PEM) that HTTPS downloads trust besides the system's.
+    std::wstring updateCaFile;
 
     /// The keys of the section, in file order.
     static constexpr const wchar_t* kKeys[] = {L"SetAutoNotManual", L"ManualSetComPort", L"ManualSetComPortPath",
-                                               L"SetFWaddress"};
+                                               L"SetFWaddress", L"SetFWCAFile"};
 
     /// Sets one field by its key from text; false and `error` filled for an unknown key or a value that
     /// does not fit the field (a number that is no number, a negative COM number other than -1).
@@ -51,6 +57,8 @@ struct Settings {
     void Load(const platform::ProfileStore& store);
     /// Writes every field back (the caller commits the store).
     void Save(platform::ProfileStore& store) const;
+    /// What the device operations take from these settings.
+    DeviceSettings ForDevice() const;
 };
 
 }  // namespace torvik::studio::app
