@@ -44,5 +44,6 @@ void AddProjectCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
 void AddFlashCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
+void AddVinTimeCommands(CLI::App& app);
 
 }  // namespace torvik::cli
