@@ -32,6 +32,7 @@ std::string CodePoint(wchar_t c)
 
 const VinRowInfo& VinRow(VinPlatform platform)
 {
+    static_assert(kVinRows[static_cast<std::size_t>(VinPlatform::MEB)].platform == VinPlatform::MEB);
     return kVinRows[static_cast<std::size_t>(platform)];
 }
 

@@ -19,8 +19,6 @@
 
 namespace torvik::studio {
 
-class DeviceSession;
-
 /// A date and time as shown: year (e.g. 2024), month 1 to 12, day 1 to 31, hour 0 to 23, minute and
 /// second 0 to 59.
 struct ClockFields {

@@ -19,8 +19,6 @@
 
 namespace torvik::studio {
 
-class DeviceSession;
-
 enum class VinPlatform { MQB, MQB37W, MEB };
 
 struct VinRowInfo {
