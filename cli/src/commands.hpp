@@ -51,5 +51,6 @@ void AddDeviceCommands(CLI::App& app);
 void AddFlashCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
 void AddWorkflowCommands(CLI::App& app);
+void AddVinTimeCommands(CLI::App& app);
 
 }  // namespace torvik::cli

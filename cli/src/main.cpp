@@ -26,6 +26,7 @@ int main(int argc, char** argv)
     torvik::cli::AddFlashCommands(app);
     torvik::cli::AddSettingsCommands(app);
     torvik::cli::AddWorkflowCommands(app);
+    torvik::cli::AddVinTimeCommands(app);
 
     try {
         app.parse(argc, argv);

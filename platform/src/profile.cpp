@@ -17,30 +17,6 @@ namespace torvik::platform {
 
 namespace {
 
-// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined map to the C1 control
-// with the same number, as the Windows conversion does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-bool ToCp1252(wchar_t wc, char& out)
-{
-    const auto cp = static_cast<std::uint32_t>(wc);
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-        out = static_cast<char>(cp);
-        return true;
-    }
-    for (std::size_t i = 0; i < 32; ++i) {
-        if (kCp1252High[i] == cp) {
-            out = static_cast<char>(0x80 + i);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -152,7 +128,7 @@ std::wstring DecodeProfileText(std::string_view bytes)
     out.reserve(bytes.size());
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        out.push_back(b >= 0x80 && b < 0xA0 ? static_cast<wchar_t>(kCp1252High[b - 0x80]) : static_cast<wchar_t>(b));
+        out.push_back(FromWindows1252(b));
     }
     return out;
 }
@@ -163,7 +139,7 @@ std::string EncodeProfileText(std::wstring_view text)
     out.reserve(text.size());
     for (const wchar_t wc : text) {
         char b = 0;
-        if (!ToCp1252(wc, b)) {
+        if (!ToWindows1252(wc, b)) {
             out.clear();
             break;
         }
@@ -363,7 +339,7 @@ std::string ProfileDocument::Encode() const
     auto append = [&out](std::wstring_view text) {
         for (const wchar_t wc : text) {
             char b = 0;
-            if (!ToCp1252(wc, b)) {
+            if (!ToWindows1252(wc, b)) {
                 return false;
             }
             out.push_back(b);

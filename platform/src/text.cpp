@@ -1,8 +1,42 @@
 #include <platform/text.hpp>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace torvik::platform {
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined map to the C1 control
+// with the same number, as the Windows conversion does.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+}  // namespace
+
+bool ToWindows1252(wchar_t c, char& out)
+{
+    const auto cp = static_cast<std::uint32_t>(c);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        out = static_cast<char>(cp);
+        return true;
+    }
+    for (std::size_t i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == cp) {
+            out = static_cast<char>(0x80 + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+wchar_t FromWindows1252(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? static_cast<wchar_t>(kCp1252High[byte - 0x80]) : static_cast<wchar_t>(byte);
+}
 
 std::string ToUtf8(std::wstring_view text)
 {

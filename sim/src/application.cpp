@@ -136,8 +136,8 @@ std::uint16_t ApplicationMode::Packet::Handler() const
     return p.size() >= 2 ? Be16(p.data()) : std::uint16_t{0};
 }
 
-ApplicationMode::ApplicationMode(DeviceState& device, std::uint32_t reboot_ms, bool eeprom_write_protected)
-    : device_(device), reboot_ms_(reboot_ms), eeprom_write_protected_(eeprom_write_protected)
+ApplicationMode::ApplicationMode(DeviceState& device, std::uint32_t reboot_ms)
+    : device_(device), reboot_ms_(reboot_ms)
 {
 }
 
@@ -586,7 +586,7 @@ void ApplicationMode::WriteEeprom(const Packet& packet)
     if (address < kFirstWritableEeprom || address + (p.size() - 2) > DeviceState::kEepromSize) {
         return Status(packet, kRefused);
     }
-    if (eeprom_write_protected_) {
+    if (eeprom_write_protected) {
         return Answer(packet, kCommandFailed, {});
     }
     std::copy(p.begin() + 2, p.end(), device_.eeprom.begin() + static_cast<std::ptrdiff_t>(address));

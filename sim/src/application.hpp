@@ -16,7 +16,7 @@ class ApplicationMode {
 public:
     using Clock = std::chrono::steady_clock;
 
-    ApplicationMode(DeviceState& device, std::uint32_t reboot_ms, bool eeprom_write_protected);
+    ApplicationMode(DeviceState& device, std::uint32_t reboot_ms);
 
     /// The state after a reset: no messages, signals, requests or CRC blocks, a fresh frame decoder.
     void Reset();
@@ -26,6 +26,7 @@ public:
     void SendAsync(bool silent, Output& out);
 
     bool hw_error_notices = false;
+    bool eeprom_write_protected = false;  ///< answer every EEPROM write with a command-failed reply
     std::uint32_t corrupt_every_nth = 0;
     /// Decoded frames received so far (the oldest are dropped beyond a few thousand).
     std::vector<std::vector<std::uint8_t>> received;
@@ -99,7 +100,6 @@ private:
 
     DeviceState& device_;
     std::uint32_t reboot_ms_;
-    bool eeprom_write_protected_;
     Output* out_ = nullptr;  // where the answers of the current input go
     std::map<std::uint16_t, Message> messages_;
     std::map<std::uint16_t, Signal> signals_;

@@ -42,7 +42,7 @@ void Append(std::string& out, const void* data, std::size_t size)
 
 struct Simulator::Impl {
     explicit Impl(const SimOptions& options)
-        : application(device, options.reboot_ms, options.eeprom_write_protected), isp(device, options.isp)
+        : application(device, options.reboot_ms), isp(device, options.isp)
     {
     }
 
@@ -117,6 +117,7 @@ Simulator::Simulator(SimOptions options) : options_(std::move(options)), impl_(s
 {
     silent_ = options_.silent;
     hw_errors_ = options_.hw_error_notices;
+    write_protected_ = options_.eeprom_write_protected;
     corrupt_nth_ = options_.corrupt_every_nth;
     drop_nth_ = options_.drop_every_nth_byte;
     impl_->device.clock_set_at = WallSeconds();
@@ -262,6 +263,7 @@ void Simulator::Run() noexcept
             const auto now = Clock::now();
             const bool silent = silent_;
             d.application.hw_error_notices = hw_errors_;
+            d.application.eeprom_write_protected = write_protected_;
             d.application.corrupt_every_nth = corrupt_nth_;
             d.isp.SetCorruptEveryNth(corrupt_nth_);
             if (got.count > 0) {

@@ -60,6 +60,7 @@ public:
     /// Changes faults while running (tests).
     void SetSilent(bool silent) { silent_ = silent; }
     void SetHwErrorNotices(bool on) { hw_errors_ = on; }
+    void SetEepromWriteProtected(bool on) { write_protected_ = on; }
     void SetCorruptEveryNth(std::uint32_t n) { corrupt_nth_ = n; }
     void SetDropEveryNthByte(std::uint32_t n) { drop_nth_ = n; }
 
@@ -84,6 +85,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> silent_{false};
     std::atomic<bool> hw_errors_{false};
+    std::atomic<bool> write_protected_{false};
     std::atomic<std::uint32_t> corrupt_nth_{0};
     std::atomic<std::uint32_t> drop_nth_{0};
 };

@@ -72,16 +72,14 @@ std::int32_t DeviceSession::ProtocolLevel()
 }
 
 // The device may have said no (a refusal status or an error reply), or no valid answer came: then a
-// write's outcome is unknown, since the device may have stored the bytes and lost or garbled only its
-// answer.
-std::string DeviceSession::EepromFailure(std::int32_t r, bool writing, std::uint32_t count, std::uint32_t address) const
+// write's outcome is unknown, since the device may have done it and lost or garbled only its answer.
+// `unknownOutcome` says so for a write; a read leaves it empty.
+std::string DeviceSession::CommandFailure(std::int32_t r, const std::string& what, const std::string& unknownOutcome) const
 {
     constexpr std::int32_t kRefusedResult = -21;
     constexpr std::int32_t kFailedWait = -14;  // an error reply, or no valid answer
     constexpr std::int32_t kHardwareNotice = 0x10000;
     constexpr std::int32_t kRefusedStatus = 0xFFFF;
-    const std::string what = std::string(writing ? "writing " : "reading ") + std::to_string(count) +
-                             " bytes at address " + std::to_string(address);
     const std::string result = " (result " + std::to_string(r) + ")";
     const std::int32_t reply = LastReplyTorvik(handle_);
     if (r == kRefusedResult || (r > 0 && (r & kRefusedStatus) == kRefusedStatus) ||
@@ -91,10 +89,17 @@ std::string DeviceSession::EepromFailure(std::int32_t r, bool writing, std::uint
     if (r < 0 && r > -10) {
         return "cannot send the command for " + what + " to the device" + result;
     }
-    if (writing && r == kHardwareNotice) {
+    if (!unknownOutcome.empty() && r == kHardwareNotice) {
         return "the device acknowledged " + what + " but reported a hardware error" + result;
     }
-    return "no valid answer from the device to " + what + result + (writing ? "; the bytes may have been written" : "");
+    return "no valid answer from the device to " + what + result + unknownOutcome;
+}
+
+std::string DeviceSession::EepromFailure(std::int32_t r, bool writing, std::uint32_t count, std::uint32_t address) const
+{
+    const std::string what = std::string(writing ? "writing " : "reading ") + std::to_string(count) +
+                             " bytes at address " + std::to_string(address);
+    return CommandFailure(r, what, writing ? "; the bytes may have been written" : "");
 }
 
 void DeviceSession::CheckEepromRead(std::uint32_t address, std::uint32_t length)
@@ -144,6 +149,24 @@ void DeviceSession::WriteEeprom(std::uint32_t address, const std::vector<std::ui
             }
             throw DeviceError(message);
         }
+    }
+}
+
+std::int64_t DeviceSession::GetTime()
+{
+    std::int64_t seconds = 0;
+    const std::int32_t r = GetTimeTorvik(handle_, &seconds);
+    if (r != 0) {
+        throw DeviceError(CommandFailure(r, "reading its clock", ""));
+    }
+    return seconds;
+}
+
+void DeviceSession::SetTime(std::int64_t seconds)
+{
+    const std::int32_t r = SetTimeTorvik(handle_, seconds);
+    if (r != 0) {
+        throw DeviceError(CommandFailure(r, "setting its clock", "; the clock may have been set"));
     }
 }
 

@@ -41,12 +41,17 @@ public:
     /// The range checks of ReadEeprom and WriteEeprom, for a front end to make before it connects.
     static void CheckEepromRead(std::uint32_t address, std::uint32_t length);
     static void CheckEepromWrite(std::uint32_t address, std::size_t count);
+    /// The device's clock: seconds since 1970 of its own wall-clock time, 0 to 0xFFFFFFFF.
+    std::int64_t GetTime();
+    /// Sets the device's clock; it keeps the low 32 bits of `seconds`.
+    void SetTime(std::int64_t seconds);
     /// Restarts the device and fails unless it answers again afterwards.
     void RestartAndConfirm();
     /// Asks the device into its boot loader.
     void EnterBootLoader();
 
 private:
+    std::string CommandFailure(std::int32_t result, const std::string& what, const std::string& unknownOutcome) const;
     std::string EepromFailure(std::int32_t result, bool writing, std::uint32_t count, std::uint32_t address) const;
 
     std::string port_;
