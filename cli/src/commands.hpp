@@ -44,5 +44,6 @@ void AddProjectCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
 void AddFlashCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
+void AddProjectEditCommands(CLI::App& app);  // after AddProjectCommands: adds to "project"
 
 }  // namespace torvik::cli

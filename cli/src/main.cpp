@@ -25,6 +25,7 @@ int main(int argc, char** argv)
     torvik::cli::AddDeviceCommands(app);
     torvik::cli::AddFlashCommands(app);
     torvik::cli::AddSettingsCommands(app);
+    torvik::cli::AddProjectEditCommands(app);
 
     try {
         app.parse(argc, argv);
