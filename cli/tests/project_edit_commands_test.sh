@@ -92,7 +92,16 @@ cp fresh.tsp sim.tsp
 refused "'Diagnostics' has cycle time zero and stays unselected" project select sim.tsp Diagnostics --channels 1
 run project select sim.tsp Diagnostics --channels 1 --yes
 "$torvik" project show --json sim.tsp | grep -q '"cycle_time_ms": 1000' || fail "--yes gives 1000 ms"
-run project remove-dbc sim.tsp simulation.dbc --yes
-"$torvik" project show --json sim.tsp | grep -q '"databases": \[\]' || fail "remove-dbc --yes"
+# On a terminal the question is asked and the typed answer counts (script gives the command a terminal).
+if command -v script >/dev/null; then
+  printf 'n\n' | script -qec "'$torvik' project remove-dbc sim.tsp simulation.dbc" /dev/null >tty.out 2>&1 &&
+    fail "answered n on a terminal, yet removed"
+  grep -q 'Would you like to also remove all messages from database SimDemo' tty.out || fail "no question: $(cat tty.out)"
+  printf 'y\n' | script -qec "'$torvik' project remove-dbc sim.tsp simulation.dbc" /dev/null >tty.out 2>&1 ||
+    fail "answered y on a terminal: $(cat tty.out)"
+else
+  run project remove-dbc sim.tsp simulation.dbc --yes
+fi
+"$torvik" project show --json sim.tsp | grep -q '"databases": \[\]' || fail "remove-dbc answered Yes"
 
 exit $((failures > 0))

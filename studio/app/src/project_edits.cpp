@@ -240,7 +240,7 @@ std::vector<MessageMatch> ProjectEdits::FindMessages(const std::vector<std::wstr
             }
             any = true;
             if (std::none_of(found.begin(), found.end(), [&](const MessageMatch& m) { return m.message == &message; })) {
-                found.push_back({const_cast<TS_DatabaseFile*>(&db), &message});
+                found.push_back({&db, &message});
             }
         });
         if (!any) {

@@ -29,7 +29,7 @@ public:
 
 /// A message of the project and the database that holds it.
 struct MessageMatch {
-    TS_DatabaseFile* database = nullptr;
+    const TS_DatabaseFile* database = nullptr;
     TS_Message* message = nullptr;
 };
 
