@@ -144,8 +144,9 @@ void AddFile(CLI::App& command, Options& o)
 
 void AddYes(CLI::App& command, Options& o)
 {
-    command.add_flag("--yes", o.yes, "answer every question Yes (without it a question is asked on a terminal, "
-                                     "and answered No without one)");
+    command.add_flag("--yes", o.yes,
+                     "answer every question Yes (without it a question is asked on a terminal, "
+                     "and answered No without one)");
 }
 
 std::optional<studio::app::SignalValue> Value(const std::optional<std::string>& text, bool physical)
@@ -203,19 +204,20 @@ void AddProjectEditCommands(CLI::App& app)
     auto setupOptions = std::make_shared<Options>();
     AddFile(*setup, *setupOptions);
     setup->add_option("--channel", setupOptions->channel, "3 or 4")->required()->check(CLI::IsMember({3u, 4u}));
-    setup->add_option("--code", setupOptions->code,
-                      "2 HS 500 kBd, 80 to 83.3 %; 4 FD 500/500 kBd, 80/80 %; 5 FD 500/1,000 kBd, 80/70 %; "
-                      "6 FD 500/2,000 kBd, 80/70 %")
+    setup
+        ->add_option("--code", setupOptions->code,
+                     "2 HS 500 kBd, 80 to 83.3 %; 4 FD 500/500 kBd, 80/80 %; 5 FD 500/1,000 kBd, 80/70 %; "
+                     "6 FD 500/2,000 kBd, 80/70 %")
         ->required();
-    setup->callback([o = setupOptions] {
-        Edit(o->file, false, [o](ProjectEdits& e) { e.SetChannelSetup(o->channel, o->code); });
-    });
+    setup->callback(
+        [o = setupOptions] { Edit(o->file, false, [o](ProjectEdits& e) { e.SetChannelSetup(o->channel, o->code); }); });
 
     auto* select = project->add_subcommand("select", "Choose the CAN channels that send messages");
     auto selectOptions = std::make_shared<Options>();
     AddFile(*select, *selectOptions);
-    select->add_option("MESSAGE", selectOptions->messages,
-                       "message name, identifier (0x123, 0x18FEF100x for an extended one) or glob over names")
+    select
+        ->add_option("MESSAGE", selectOptions->messages,
+                     "message name, identifier (0x123, 0x18FEF100x for an extended one) or glob over names")
         ->required();
     auto* channels = select->add_option("--channels", selectOptions->channels,
                                         "the channels that send them, e.g. 1,3 (the others are cleared)");
@@ -273,15 +275,17 @@ void AddProjectEditCommands(CLI::App& app)
         });
     });
 
-    auto* signal = project->add_subcommand("signal", "Set a signal of a selected message constant or driven by a control");
+    auto* signal =
+        project->add_subcommand("signal", "Set a signal of a selected message constant or driven by a control");
     auto signalOptions = std::make_shared<Options>();
     AddFile(*signal, *signalOptions);
     signal->add_option("MESSAGE", signalOptions->message, "message name or identifier")->required();
     signal->add_option("SIGNAL", signalOptions->signal, "signal name")->required();
     signal->add_option("--database", signalOptions->database, "the database of the message");
     auto* constant = signal->add_flag("--constant", signalOptions->constant, "send a constant value");
-    auto* control = signal->add_option("--control", signalOptions->control,
-                                       "the device control that drives it, as in the control list (\"Potentiometer 1\")");
+    auto* control =
+        signal->add_option("--control", signalOptions->control,
+                           "the device control that drives it, as in the control list (\"Potentiometer 1\")");
     constant->excludes(control);
     signal->add_option("--start", signalOptions->start, "value at the control's start position");
     signal->add_option("--end", signalOptions->end, "value at the control's end position");

@@ -224,7 +224,8 @@ std::vector<MessageMatch> ProjectEdits::FindMessages(const std::vector<std::wstr
             }
         }
         if (!known) {
-            Refuse(L"no node " + Quoted(node) + (database.empty() ? L" in the project" : L" in database " + Quoted(database)));
+            Refuse(L"no node " + Quoted(node) +
+                   (database.empty() ? L" in the project" : L" in database " + Quoted(database)));
         }
     }
     filter.node = node;
@@ -239,7 +240,8 @@ std::vector<MessageMatch> ProjectEdits::FindMessages(const std::vector<std::wstr
                 return;
             }
             any = true;
-            if (std::none_of(found.begin(), found.end(), [&](const MessageMatch& m) { return m.message == &message; })) {
+            if (std::none_of(found.begin(), found.end(),
+                             [&](const MessageMatch& m) { return m.message == &message; })) {
                 found.push_back({&db, &message});
             }
         });
@@ -301,8 +303,8 @@ void ProjectEdits::SelectChannels(const std::vector<MessageMatch>& messages, std
             const bool zero = message.GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true) == 0;
             if (zero && cycleTimeMs) {
                 const std::wstring why =
-                    StoreAttributeValue(L"GenMsgCycleTime", *cycleTimeMs, message.attributeOverrides, message.attributes,
-                                        message.definitions.get());
+                    StoreAttributeValue(L"GenMsgCycleTime", *cycleTimeMs, message.attributeOverrides,
+                                        message.attributes, message.definitions.get());
                 if (!why.empty()) {
                     Refuse(L"cycle time of " + Quoted(message.name) + L": " + why);
                 }
@@ -383,15 +385,17 @@ void ProjectEdits::EditSignal(const MessageMatch& match, const std::wstring& sig
     if (edit.control) {
         const auto number = ControlNumberOf(*edit.control);
         if (!number) {
-            Refuse(Quoted(*edit.control) + L" is no control of the device (names as in the control list, e.g. "
-                                           L"\"Potentiometer 1\", \"Switch 4\", \"DIP switch 12\", \"No control\")");
+            Refuse(Quoted(*edit.control) +
+                   L" is no control of the device (names as in the control list, e.g. "
+                   L"\"Potentiometer 1\", \"Switch 4\", \"DIP switch 12\", \"No control\")");
         }
         signal.signalType = kDynamicSignal;
         signal.dynamicControl = *number;
     }
     if (edit.start || edit.end || edit.middle) {
         if (signal.signalType != kDynamicSignal || signal.dynamicControl == kNoControl) {
-            Refuse(L"signal " + Quoted(signal.name) + L" is driven by no control, so it has no start, end or middle value");
+            Refuse(L"signal " + Quoted(signal.name) +
+                   L" is driven by no control, so it has no start, end or middle value");
         }
         const ControlLabels labels = LabelsOf(signal.dynamicControl);
         if (edit.middle && labels.middle.empty()) {
@@ -523,7 +527,8 @@ void ProjectEdits::Apply(std::string_view text, const std::filesystem::path& fol
                 if (op == "add_dbc") {
                     AddDatabase(path);
                 } else {
-                    RemoveDatabase(path.is_absolute() && project_.FindDatabase(file) < 0 ? FromUtf8(path.string()) : file);
+                    RemoveDatabase(path.is_absolute() && project_.FindDatabase(file) < 0 ? FromUtf8(path.string())
+                                                                                         : file);
                 }
             } else if (op == "setup") {
                 OnlyKeys(edit, {"op", "channel", "code"});

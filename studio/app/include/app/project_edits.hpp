@@ -55,7 +55,7 @@ struct SignalEdit {
     std::optional<SignalValue> start;
     std::optional<SignalValue> end;
     std::optional<SignalValue> middle;
-    std::optional<SignalValue> raw;       ///< the constant raw value (kept in either mode)
+    std::optional<SignalValue> raw;  ///< the constant raw value (kept in either mode)
     std::vector<std::pair<std::wstring, std::wstring>> attributes;
 };
 
@@ -96,8 +96,7 @@ public:
     /// cycle time 0 gets that cycle time without a question, otherwise the prompt is asked (once for the
     /// batch when there are several messages). A CAN FD message on a channel without its check box is
     /// refused.
-    void SelectChannels(const std::vector<MessageMatch>& messages, std::uint8_t mask,
-                        std::optional<long> cycleTimeMs);
+    void SelectChannels(const std::vector<MessageMatch>& messages, std::uint8_t mask, std::optional<long> cycleTimeMs);
 
     /// The message editor's changes on a selected message.
     void EditMessage(const MessageMatch& match, const MessageEdit& edit);
