@@ -52,5 +52,6 @@ void AddFlashCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
 void AddWorkflowCommands(CLI::App& app);
 void AddVinTimeCommands(CLI::App& app);
+void AddProjectEditCommands(CLI::App& app);  // after AddProjectCommands: adds to "project"
 
 }  // namespace torvik::cli

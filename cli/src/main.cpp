@@ -27,6 +27,7 @@ int main(int argc, char** argv)
     torvik::cli::AddSettingsCommands(app);
     torvik::cli::AddWorkflowCommands(app);
     torvik::cli::AddVinTimeCommands(app);
+    torvik::cli::AddProjectEditCommands(app);
 
     try {
         app.parse(argc, argv);

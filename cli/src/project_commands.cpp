@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <editor/item_helper.hpp>
 #include <platform/files.hpp>
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
@@ -14,6 +15,7 @@
 #include <project/user_block.hpp>
 
 #include "commands.hpp"
+#include "project_files.hpp"
 
 namespace torvik::cli {
 
@@ -59,20 +61,6 @@ std::string ControlText(std::int32_t control)
     return (name.empty() ? std::string("control") : ToUtf8(name)) + " (" + std::to_string(control) + ")";
 }
 
-// Opens a project as the program does, answering every question with its safe choice, and leaves both
-// CAN FD channels with a setup as the main window does when it takes a project.
-std::unique_ptr<TS_Project> OpenProject(const std::string& path)
-{
-    studio::NonInteractivePrompt prompt;
-    studio::ProjectOpening opening(prompt, false);
-    auto project = opening.Run(FromUtf8(path));
-    if (!project) {
-        throw CommandError("cannot open project '" + path + "': " + ToUtf8(opening.failure()));
-    }
-    project->GiveChannelsTheirSetups();
-    return project;
-}
-
 void ShowProject(const TS_Project& project)
 {
     std::printf("Project %s (%s)\n", ToUtf8(project.GetProjectName()).c_str(), ToUtf8(project.GetProjectPath()).c_str());
@@ -115,9 +103,116 @@ void ShowProject(const TS_Project& project)
     }
 }
 
+std::string AttributeText(const kq::dbclib::Dbc_Attribute& attribute)
+{
+    if (const auto* i = dynamic_cast<const kq::dbclib::Dbc_AttributeSpec<int>*>(&attribute)) {
+        const auto* def = attribute.definition.get();
+        if (def != nullptr && def->valueKind == kq::dbclib::Dbc_ValueKind::Enum) {
+            const auto& values = static_cast<const kq::dbclib::Dbc_EnumAttributeDef&>(*def).values;
+            if (i->value >= 0 && static_cast<std::size_t>(i->value) < values.size()) {
+                return ToUtf8(values[static_cast<std::size_t>(i->value)]);
+            }
+        }
+        if (def != nullptr && def->valueKind == kq::dbclib::Dbc_ValueKind::Hex) {
+            return Format("0x%X", static_cast<unsigned>(i->value));
+        }
+        return std::to_string(i->value);
+    }
+    if (const auto* f = dynamic_cast<const kq::dbclib::Dbc_AttributeSpec<float>*>(&attribute)) {
+        return Format("%g", static_cast<double>(f->value));
+    }
+    if (const auto* t = dynamic_cast<const kq::dbclib::Dbc_AttributeSpec<std::wstring>*>(&attribute)) {
+        return ToUtf8(t->value);
+    }
+    return {};
+}
+
+ordered_json Overrides(const studio::AttributeOverrides& overrides)
+{
+    ordered_json j = ordered_json::object();
+    for (const auto& [name, value] : overrides) {
+        if (value) {
+            j[ToUtf8(name)] = AttributeText(*value);
+        }
+    }
+    return j;
+}
+
+ordered_json ChannelList(std::uint8_t mask)
+{
+    ordered_json j = ordered_json::array();
+    for (int ch = 0; ch < 4; ++ch) {
+        if ((mask & (1u << ch)) != 0) {
+            j.push_back(ch + 1);
+        }
+    }
+    return j;
+}
+
+// Everything the editing commands change, so that a script can check the result.
+void ShowProjectJson(const TS_Project& project)
+{
+    ordered_json out;
+    out["name"] = ToUtf8(project.GetProjectName());
+    out["path"] = ToUtf8(project.GetProjectPath());
+    out["channel_setups"] = ordered_json::array();
+    for (const auto& [channel, code] : project.GetChannelSetups()) {
+        out["channel_setups"].push_back(
+            {{"channel", channel}, {"setup", code}, {"setup_name", ToUtf8(studio::SetupName(code))}});
+    }
+    out["databases"] = ordered_json::array();
+    for (std::size_t i = 0; i < project.GetDatabaseCount(); ++i) {
+        const auto& db = *project.GetDatabase(i);
+        ordered_json messages = ordered_json::array();
+        for (const auto& [id, message] : db.network->messages) {
+            if (message->channelMask == 0) {
+                continue;
+            }
+            ordered_json m;
+            m["id"] = id;
+            m["id_text"] = ToUtf8(studio::MessageIdText(id));
+            m["name"] = ToUtf8(message->name);
+            m["channels"] = ChannelList(message->channelMask);
+            m["can_fd"] = TS_Project::IsCanFdMessage(*message);
+            m["cycle_time_ms"] = message->GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true);
+            if (message->multiplex.multiplexor) {
+                m["multiplexor"] = ToUtf8(message->multiplex.multiplexor->name);
+                m["mux_values"] = message->multiplex.values;
+            }
+            m["payload"] = ToUtf8(studio::PayloadText(*message));
+            m["attribute_overrides"] = Overrides(message->attributeOverrides);
+            ordered_json signals = ordered_json::array();
+            for (const auto& [name, signal] : message->signals) {
+                ordered_json s;
+                s["name"] = ToUtf8(name);
+                s["type"] = signal->signalType == studio::kDynamicSignal ? "dynamic" : "constant";
+                s["raw"] = Hex(signal->rawValue);
+                s["initial_raw"] = Hex(signal->initialRawValue);
+                if (signal->signalType == studio::kDynamicSignal) {
+                    s["control"] = signal->dynamicControl;
+                    s["control_name"] = ToUtf8(studio::ControlName(signal->dynamicControl));
+                    s["start"] = Hex(signal->startValue);
+                    s["end"] = Hex(signal->endValue);
+                    if (studio::ClassOfControl(signal->dynamicControl) == studio::ControlClass::ThreeState) {
+                        s["middle"] = Hex(signal->middleValue);
+                    }
+                }
+                if (!signal->attributeOverrides.empty()) {
+                    s["attribute_overrides"] = Overrides(signal->attributeOverrides);
+                }
+                signals.push_back(std::move(s));
+            }
+            m["signals"] = std::move(signals);
+            messages.push_back(std::move(m));
+        }
+        out["databases"].push_back({{"name", ToUtf8(db.GetName())}, {"path", ToUtf8(db.path)}, {"messages", messages}});
+    }
+    std::cout << out.dump(2) << '\n';
+}
+
 void BuildImage(const std::string& projectPath, const std::string& outputPath)
 {
-    auto project = OpenProject(projectPath);
+    auto project = OpenProjectFile(projectPath);
     const std::int32_t length = project->BuildUserBlock();
     if (length < 0) {
         throw CommandError("the user block of '" + projectPath + "' does not fit the device's " +
@@ -277,16 +372,37 @@ void ShowImage(const std::string& path, bool json)
 
 }  // namespace
 
+std::unique_ptr<TS_Project> OpenProjectFile(const std::string& path)
+{
+    studio::NonInteractivePrompt prompt;
+    studio::ProjectOpening opening(prompt, false);
+    auto project = opening.Run(FromUtf8(path));
+    if (!project) {
+        throw CommandError("cannot open project '" + path + "': " + ToUtf8(opening.failure()));
+    }
+    project->GiveChannelsTheirSetups();
+    return project;
+}
+
 void AddProjectCommands(CLI::App& app)
 {
-    auto* project = app.add_subcommand("project", "Read simulation projects (.tsp)");
+    auto* project = app.add_subcommand("project", "Read and edit simulation projects (.tsp)");
     project->require_subcommand(1);
     auto* show = project->add_subcommand(
         "show", "Open a project as the program does and print its databases, channel setups, selected messages "
                 "and the signals that are dynamic or differ from their initial value");
     auto showPath = std::make_shared<std::string>();
+    auto showJson = std::make_shared<bool>(false);
     show->add_option("FILE", *showPath, "project file")->required();
-    show->callback([showPath] { ShowProject(*OpenProject(*showPath)); });
+    show->add_flag("--json", *showJson, "print JSON for scripts: every setting of the selected messages");
+    show->callback([showPath, showJson] {
+        const auto opened = OpenProjectFile(*showPath);
+        if (*showJson) {
+            ShowProjectJson(*opened);
+        } else {
+            ShowProject(*opened);
+        }
+    });
 
     auto* userblock = app.add_subcommand("userblock", "Build and read user blocks, the device's simulation image");
     userblock->require_subcommand(1);

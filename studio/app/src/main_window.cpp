@@ -379,18 +379,7 @@ void MainWindow::OnProjectChanged()
 
 bool MainWindow::AnyCanFdMessageOn(std::uint32_t channel) const
 {
-    if (!project_) {
-        return false;
-    }
-    const auto bit = static_cast<std::uint8_t>(1u << (channel - 1));
-    for (std::size_t i = 0; i < project_->GetDatabaseCount(); ++i) {
-        for (const auto& [id, message] : project_->GetDatabase(i)->network->messages) {
-            if ((message->channelMask & bit) != 0 && TS_Project::IsCanFdMessage(*message)) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return project_ && project_->HasCanFdMessageOn(channel);
 }
 
 void MainWindow::OnGreyingCode(GreyingCode code)

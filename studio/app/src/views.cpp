@@ -11,38 +11,6 @@ namespace torvik::studio::app {
 
 namespace {
 
-bool PassesNode(const TS_Message& message, const std::wstring& node)
-{
-    if (node.empty()) {
-        return true;
-    }
-    return std::any_of(message.transmitters.begin(), message.transmitters.end(), [&](const auto& weak) {
-        const auto transmitter = weak.lock();
-        return transmitter && transmitter->name == node;
-    });
-}
-
-/// Calls `visit(message, database)` for every message of the filtered databases that passes the node
-/// filter, in database and identifier order.
-template <typename Visit>
-void ForEachMessage(const TS_Project* project, const ViewFilter& filter, Visit&& visit)
-{
-    if (project == nullptr) {
-        return;
-    }
-    for (std::size_t i = 0; i < project->GetDatabaseCount(); ++i) {
-        if (filter.database >= 0 && static_cast<std::size_t>(filter.database) != i) {
-            continue;
-        }
-        TS_DatabaseFile& database = *project->GetDatabase(i);
-        for (const auto& [id, message] : database.network->messages) {
-            if (PassesNode(*message, filter.node)) {
-                visit(*message, database);
-            }
-        }
-    }
-}
-
 int CompareNoCase(const std::wstring& a, const std::wstring& b)
 {
     const std::size_t n = std::min(a.size(), b.size());
@@ -57,6 +25,36 @@ int CompareNoCase(const std::wstring& a, const std::wstring& b)
 }
 
 }  // namespace
+
+bool TransmittedBy(const TS_Message& message, const std::wstring& node)
+{
+    if (node.empty()) {
+        return true;
+    }
+    return std::any_of(message.transmitters.begin(), message.transmitters.end(), [&](const auto& weak) {
+        const auto transmitter = weak.lock();
+        return transmitter && transmitter->name == node;
+    });
+}
+
+void ForEachMessage(const TS_Project* project, const ViewFilter& filter,
+                    const std::function<void(TS_Message&, const TS_DatabaseFile&)>& visit)
+{
+    if (project == nullptr) {
+        return;
+    }
+    for (std::size_t i = 0; i < project->GetDatabaseCount(); ++i) {
+        if (filter.database >= 0 && static_cast<std::size_t>(filter.database) != i) {
+            continue;
+        }
+        TS_DatabaseFile& database = *project->GetDatabase(i);
+        for (const auto& [id, message] : database.network->messages) {
+            if (TransmittedBy(*message, filter.node)) {
+                visit(*message, database);
+            }
+        }
+    }
+}
 
 MessageList::MessageList(log4cpp::Category& logger) : logger_(logger)
 {
@@ -109,11 +107,7 @@ std::wstring MessageList::Text(std::size_t row, int column) const
 
 MessageList::Cell MessageList::CellOf(const TS_Message& message, std::uint32_t channel) const
 {
-    if (channel < 1 || channel > 4) {
-        return Cell::None;
-    }
-    if (TS_Project::IsCanFdMessage(message) &&
-        (channel <= 2 || project_ == nullptr || !project_->IsFdChannel(channel))) {
+    if (project_ == nullptr || !project_->MayUseChannel(message, channel)) {
         return Cell::None;
     }
     return (message.channelMask & (1u << (channel - 1))) != 0 ? Cell::Checked : Cell::Unchecked;

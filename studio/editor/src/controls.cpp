@@ -7,6 +7,16 @@ std::int32_t ControlNumberAt(std::size_t position)
     return position < kControls.size() ? kControls[position].number : -1;
 }
 
+std::optional<std::int32_t> ControlNumberOf(const std::wstring& name)
+{
+    for (const ControlEntry& control : kControls) {
+        if (name == control.name) {
+            return control.number;
+        }
+    }
+    return std::nullopt;
+}
+
 std::size_t ControlPositionOf(std::int32_t number)
 {
     for (std::size_t i = 0; i < kControls.size(); ++i) {

@@ -1,7 +1,12 @@
 #include <editor/item_helper.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cwchar>
+#include <cwctype>
 
 #include <log4cpp/Category.hh>
 
@@ -138,6 +143,108 @@ std::shared_ptr<Dbc_Attribute> NewValue(const std::shared_ptr<Dbc_AttributeDef>&
     return nullptr;
 }
 
+
+/// The definition an attribute item of `name` uses: the one of the project's value, else of the
+/// database's value (`value` becomes the one found), else the network's definition of that name.
+std::shared_ptr<Dbc_AttributeDef> ItemDefinition(const std::wstring& name, const AttributeOverrides& overrides,
+                                                 const AttributeOverrides& own,
+                                                 const kq::dbclib::Dbc_DefinitionTable* definitions,
+                                                 std::shared_ptr<Dbc_Attribute>& value)
+{
+    value = FindValue(overrides, name);
+    if (!value) {
+        value = FindValue(own, name);
+    }
+    std::shared_ptr<Dbc_AttributeDef> def = value ? value->definition : nullptr;
+    return def ? def : FindDefinition(definitions, name);
+}
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    const auto first = text.find_first_not_of(L" \t\r\n");
+    if (first == std::wstring::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(L" \t\r\n") - first + 1);
+}
+
+/// The project's own value of `name`, made first (bound to the network's definition, starting from the
+/// database's value) when there is none; null when neither a definition nor a value of that name exists.
+std::shared_ptr<Dbc_Attribute> OwnValue(const std::wstring& name, AttributeOverrides& overrides,
+                                        const AttributeOverrides& own, const kq::dbclib::Dbc_DefinitionTable* definitions)
+{
+    if (const auto it = overrides.find(name); it != overrides.end()) {
+        return it->second;
+    }
+    const std::shared_ptr<Dbc_Attribute> database = FindValue(own, name);
+    std::shared_ptr<Dbc_AttributeDef> def = FindDefinition(definitions, name);
+    if (!def && database) {
+        def = database->definition;
+    }
+    if (!def) {
+        return nullptr;
+    }
+    return overrides.emplace(name, NewValue(def, database)).first->second;
+}
+
+/// Writes a value in its grid item's form into `value`, converted by the definition's kind. Returns why
+/// it is refused (the stored value then stays), empty when stored.
+std::wstring StoreInto(Dbc_Attribute& value, const PropertyValue& typed)
+{
+    const TS_MFCPropertyGridProperty item(PropertyKind::Text, {}, typed, {});
+    const Dbc_AttributeDef& def = *value.definition;
+    switch (def.valueKind) {
+    case Dbc_ValueKind::Int:
+        if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
+            const auto& i = static_cast<const kq::dbclib::Dbc_IntAttributeDef&>(def);
+            if (std::holds_alternative<std::wstring>(typed)) {
+                return L"'" + item.text() + L"' is no whole number";
+            }
+            const long number = item.number();
+            // The definition's bounds (none when both are 0), which the grid's spin control also keeps.
+            if (i.minimum < i.maximum && (number < i.minimum || number > i.maximum)) {
+                return std::to_wstring(number) + L" is outside " + std::to_wstring(i.minimum) + L".." +
+                       std::to_wstring(i.maximum);
+            }
+            v->value = static_cast<int>(number);
+        }
+        break;
+    case Dbc_ValueKind::Enum:
+        if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
+            const auto& values = static_cast<const kq::dbclib::Dbc_EnumAttributeDef&>(def).values;
+            const auto it = std::find(values.begin(), values.end(), item.text());
+            if (it == values.end()) {
+                return L"'" + item.text() + L"' is none of its values";
+            }
+            v->value = static_cast<int>(it - values.begin());
+        }
+        break;
+    case Dbc_ValueKind::Hex:
+        if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
+            const auto parsed = ParseHex(item.text());
+            if (!parsed) {
+                return L"'" + item.text() + L"' is no hexadecimal number";
+            }
+            v->value = *parsed;
+        }
+        break;
+    case Dbc_ValueKind::Float:
+        if (auto* v = dynamic_cast<Dbc_AttributeSpec<float>*>(&value)) {
+            if (std::holds_alternative<std::wstring>(typed)) {
+                return L"'" + item.text() + L"' is no number";
+            }
+            v->value = static_cast<float>(item.real());
+        }
+        break;
+    case Dbc_ValueKind::String:
+        if (auto* v = dynamic_cast<Dbc_AttributeSpec<std::wstring>*>(&value)) {
+            v->value = item.text();
+        }
+        break;
+    }
+    return {};
+}
+
 }  // namespace
 
 TS_ItemHelper::TS_ItemHelper(PropertyGrid& grid, std::shared_ptr<TS_Network> network, log4cpp::Category& logger,
@@ -172,14 +279,8 @@ std::unique_ptr<TS_MFCPropertyGridProperty> TS_ItemHelper::MakeAttributeProperty
     const std::wstring& name, const AttributeOverrides& overrides, const AttributeOverrides& own,
     const kq::dbclib::Dbc_DefinitionTable* definitions)
 {
-    std::shared_ptr<Dbc_Attribute> value = FindValue(overrides, name);
-    if (!value) {
-        value = FindValue(own, name);
-    }
-    std::shared_ptr<Dbc_AttributeDef> def = value ? value->definition : nullptr;
-    if (!def) {
-        def = FindDefinition(definitions, name);
-    }
+    std::shared_ptr<Dbc_Attribute> value;
+    const std::shared_ptr<Dbc_AttributeDef> def = ItemDefinition(name, overrides, own, definitions, value);
     if (!def) {
         return nullptr;
     }
@@ -218,66 +319,67 @@ PropertyValue TS_ItemHelper::UpdateAttribute(const std::wstring& name, TS_MFCPro
     Debug(Format("Update attribute property %s in %s %s.", U8(name).c_str(), itemKind_.c_str(),
                  U8(itemName_).c_str()));
     attributeChanged_ = false;
-    auto it = overrides.find(name);
-    if (it == overrides.end()) {
+    if (overrides.find(name) == overrides.end()) {
         Debug("own attribute not found.");
-        const std::shared_ptr<Dbc_Attribute> database = FindValue(own, name);
-        std::shared_ptr<Dbc_AttributeDef> def = FindDefinition(definitions, name);
-        if (!def && database) {
-            def = database->definition;
-        }
-        if (!def) {
+        if (!OwnValue(name, overrides, own, definitions)) {
             return property.value();
         }
-        it = overrides.emplace(name, NewValue(def, database)).first;
         Debug("own attribute inserted.");
     }
-    Dbc_Attribute& value = *it->second;
-    const Dbc_AttributeDef& def = *value.definition;
-    const PropertyValue before = ShownValue(def, it->second);
+    const std::shared_ptr<Dbc_Attribute> value = overrides.at(name);
+    const PropertyValue before = ShownValue(*value->definition, value);
     if (store) {
-        switch (def.valueKind) {
-        case Dbc_ValueKind::Int:
-            if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
-                v->value = static_cast<int>(property.number());
-            }
-            break;
-        case Dbc_ValueKind::Enum:
-            if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
-                const auto& values = static_cast<const kq::dbclib::Dbc_EnumAttributeDef&>(def).values;
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    if (values[i] == property.text()) {
-                        v->value = static_cast<int>(i);
-                    }
-                }
-            }
-            break;
-        case Dbc_ValueKind::Hex:
-            if (auto* v = dynamic_cast<Dbc_AttributeSpec<int>*>(&value)) {
-                // Text that is no hexadecimal number leaves the stored value; the grid shows it again.
-                if (const auto parsed = ParseHex(property.text())) {
-                    v->value = *parsed;
-                }
-            }
-            break;
-        case Dbc_ValueKind::Float:
-            if (auto* v = dynamic_cast<Dbc_AttributeSpec<float>*>(&value)) {
-                v->value = static_cast<float>(property.real());
-            }
-            break;
-        case Dbc_ValueKind::String:
-            if (auto* v = dynamic_cast<Dbc_AttributeSpec<std::wstring>*>(&value)) {
-                v->value = property.text();
-            }
-            break;
-        }
+        // A refused value leaves the stored one, which the grid then shows again.
+        StoreInto(*value, property.value());
     }
-    const PropertyValue after = ShownValue(def, it->second);
+    const PropertyValue after = ShownValue(*value->definition, value);
     attributeChanged_ = after != before;
     if (!store) {
         property.SetValue(after);
     }
     return after;
+}
+
+std::wstring StoreAttributeValue(const std::wstring& name, const PropertyValue& value, AttributeOverrides& overrides,
+                                 const AttributeOverrides& own, const kq::dbclib::Dbc_DefinitionTable* definitions)
+{
+    const std::shared_ptr<Dbc_Attribute> stored = OwnValue(name, overrides, own, definitions);
+    if (!stored) {
+        return L"there is no attribute " + name;
+    }
+    return StoreInto(*stored, value);
+}
+
+std::optional<PropertyValue> AttributeValueFromText(const std::wstring& name, const std::wstring& text,
+                                                    const AttributeOverrides& overrides, const AttributeOverrides& own,
+                                                    const kq::dbclib::Dbc_DefinitionTable* definitions)
+{
+    std::shared_ptr<Dbc_Attribute> value;
+    const std::shared_ptr<Dbc_AttributeDef> def = ItemDefinition(name, overrides, own, definitions, value);
+    if (!def) {
+        return std::nullopt;
+    }
+    const std::wstring t = Trimmed(text);
+    if (def->valueKind == Dbc_ValueKind::Int) {
+        const bool hex = t.size() > 2 && t[0] == L'0' && (t[1] == L'x' || t[1] == L'X');
+        wchar_t* end = nullptr;
+        errno = 0;
+        const long long number = std::wcstoll(t.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+        if (t.empty() || end != t.c_str() + t.size() || errno != 0 || number < INT32_MIN || number > INT32_MAX ||
+            (hex && !std::iswxdigit(static_cast<wint_t>(t[2])))) {
+            return std::nullopt;
+        }
+        return static_cast<long>(number);
+    }
+    if (def->valueKind == Dbc_ValueKind::Float) {
+        wchar_t* end = nullptr;
+        const double number = std::wcstod(t.c_str(), &end);
+        if (t.empty() || end != t.c_str() + t.size() || !std::isfinite(number)) {
+            return std::nullopt;
+        }
+        return number;
+    }
+    return text;
 }
 
 TS_MFCPropertyGridProperty* TS_ItemHelper::AddAttribute(TS_MFCPropertyGridProperty& group, const std::wstring& name,

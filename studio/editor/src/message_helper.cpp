@@ -18,14 +18,6 @@ namespace {
 
 constexpr std::uint32_t kExtendedFlag = 0x80000000u;
 
-std::wstring IdText(std::uint32_t id)
-{
-    if ((id & kExtendedFlag) != 0) {
-        return Wide(Format("0x%08Xx", id & 0x1FFFFFFFu));
-    }
-    return Wide(Format("0x%03X", id));
-}
-
 void AppendBytes(std::wstring& out, const TS_Message::Payload& bytes)
 {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -37,6 +29,76 @@ void AppendBytes(std::wstring& out, const TS_Message::Payload& bytes)
 }
 
 }  // namespace
+
+std::wstring MessageIdText(std::uint32_t id)
+{
+    if ((id & kExtendedFlag) != 0) {
+        return Wide(Format("0x%08Xx", id & 0x1FFFFFFFu));
+    }
+    return Wide(Format("0x%03X", id));
+}
+
+std::optional<std::uint32_t> ParseMessageIdText(const std::wstring& text)
+{
+    if (text.size() < 3 || text[0] != L'0' || (text[1] != L'x' && text[1] != L'X')) {
+        return std::nullopt;
+    }
+    std::size_t last = text.size();
+    const bool extended = text.back() == L'x' || text.back() == L'X';
+    if (extended) {
+        --last;
+    }
+    std::uint32_t id = 0;
+    if (last == 2 || last - 2 > 8) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 2; i < last; ++i) {
+        const wchar_t c = text[i];
+        if (std::iswxdigit(static_cast<wint_t>(c)) == 0) {
+            return std::nullopt;
+        }
+        const unsigned digit = c <= L'9' ? static_cast<unsigned>(c - L'0')
+                                         : static_cast<unsigned>(std::towlower(static_cast<wint_t>(c)) - L'a') + 10;
+        id = (id << 4) | digit;
+    }
+    if (id > (extended ? 0x1FFFFFFFu : 0x7FFu)) {
+        return std::nullopt;
+    }
+    return extended ? (id | kExtendedFlag) : id;
+}
+
+bool TakePayload(TS_Message& message, std::span<const std::uint8_t> bytes)
+{
+    bool changed = false;
+    if (const auto& multiplexor = message.multiplex.multiplexor) {
+        changed = multiplexor->TakeRawValue(bytes);
+        const auto value = static_cast<std::uint32_t>(multiplexor->rawValue & RawNumber(0xFFFFFFFFu));
+        if (const auto it = message.multiplex.signalsByValue.find(value); it != message.multiplex.signalsByValue.end()) {
+            for (const auto& sig : it->second) {
+                changed = sig->TakeRawValue(bytes) || changed;
+            }
+        }
+    } else {
+        for (const auto& [name, sig] : message.signals) {
+            changed = sig->TakeRawValue(bytes) || changed;
+        }
+    }
+    return changed;
+}
+
+bool IsEditableMessageAttribute(const std::wstring& name)
+{
+    return name == L"GenMsgCycleTime" || name == L"GenMsgChkConstant" || name == L"GenMsgPDUConstants";
+}
+
+std::wstring RefuseMessageAttributeValue(const std::wstring& name, const PropertyValue& value)
+{
+    // A message with a cycle time of zero cannot be sent.
+    if (name == L"GenMsgCycleTime" && std::holds_alternative<long>(value) && std::get<long>(value) == 0) {
+        return L"a cycle time of 0 ms cannot be sent";
+    }
+    return {};
+}
 
 std::wstring PayloadText(const TS_Message& message)
 {
@@ -113,7 +175,7 @@ TS_MessageHelper::TS_MessageHelper(std::shared_ptr<TS_Message> message, std::sha
     };
 
     Item& general = grid_.AddGroup(L"General");
-    fixed(general, PropertyKind::Text, L"ID", IdText(message_->id));
+    fixed(general, PropertyKind::Text, L"ID", MessageIdText(message_->id));
     fixed(general, PropertyKind::Text, L"Name", message_->name);
     fixed(general, PropertyKind::Int, L"DLC", static_cast<long>(message_->length));
     shownPayload_ = PayloadText(*message_);
@@ -131,12 +193,13 @@ TS_MessageHelper::TS_MessageHelper(std::shared_ptr<TS_Message> message, std::sha
     Item& timing = grid_.AddGroup(L"Timing");
     for (const wchar_t* name : {L"GenMsgSendType", L"GenMsgCycleTime", L"GenMsgCycleTimeFast",
                                 L"GenMsgStartDelayTime", L"GenMsgDelayTime", L"GenMsgNrOfRepetition"}) {
-        AddAttribute(timing, name, std::wstring_view(name) == L"GenMsgCycleTime");
+        AddAttribute(timing, name, IsEditableMessageAttribute(name));
     }
 
     Item& security = grid_.AddGroup(L"Security");
-    AddAttribute(security, L"GenMsgChkConstant", true);
-    AddAttribute(security, L"GenMsgPDUConstants", true);
+    for (const wchar_t* name : {L"GenMsgChkConstant", L"GenMsgPDUConstants"}) {
+        AddAttribute(security, name, IsEditableMessageAttribute(name));
+    }
 
     Item& protocols = grid_.AddGroup(L"Protocols");
     for (const wchar_t* name : {L"GenMsgILSupport", L"DiagRequest", L"DiagResponse", L"DiagState", L"NmMessage",
@@ -170,9 +233,8 @@ void TS_MessageHelper::OnPropertyChanged(TS_MFCPropertyGridProperty& property)
     if (property.attributeName.empty()) {
         return;
     }
-    // A cycle time of zero cannot be sent: the stored cycle time comes back.
-    const bool store = property.attributeName != L"GenMsgCycleTime" || property.number() != 0;
-    CommitAttribute(property, store);
+    // A refused value (a cycle time of zero) is not stored: the stored one comes back.
+    CommitAttribute(property, RefuseMessageAttributeValue(property.attributeName, property.value()).empty());
 }
 
 void TS_MessageHelper::RawValueChanged(TS_MFCPropertyGridProperty& property)
@@ -185,21 +247,7 @@ void TS_MessageHelper::RawValueChanged(TS_MFCPropertyGridProperty& property)
         property.SetValue(shownPayload_);
         return;
     }
-    bool changed = false;
-    if (const auto& multiplexor = message_->multiplex.multiplexor) {
-        changed = multiplexor->TakeRawValue(*bytes);
-        const auto value = static_cast<std::uint32_t>(multiplexor->rawValue & RawNumber(0xFFFFFFFFu));
-        if (const auto it = message_->multiplex.signalsByValue.find(value);
-            it != message_->multiplex.signalsByValue.end()) {
-            for (const auto& sig : it->second) {
-                changed = sig->TakeRawValue(*bytes) || changed;
-            }
-        }
-    } else {
-        for (const auto& [name, sig] : message_->signals) {
-            changed = sig->TakeRawValue(*bytes) || changed;
-        }
-    }
+    const bool changed = TakePayload(*message_, *bytes);
     shownPayload_ = PayloadText(*message_);
     property.SetValue(shownPayload_);
     if (changed) {

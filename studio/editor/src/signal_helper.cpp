@@ -65,7 +65,24 @@ std::wstring JoinNumbers(const std::vector<std::uint32_t>& values, bool trailing
     return out;
 }
 
-std::optional<std::vector<std::uint32_t>> ParseNumbers(const std::wstring& text)
+const char* TypeName(ValueType type)
+{
+    switch (type) {
+    case ValueType::Signed:
+        return "Signed";
+    case ValueType::Unsigned:
+        return "Unsigned";
+    case ValueType::Float:
+        return "Float";
+    case ValueType::Double:
+        return "Double";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint32_t>> ParseMultiplexorValues(const std::wstring& text)
 {
     std::vector<std::uint32_t> values;
     std::size_t i = 0;
@@ -92,24 +109,34 @@ std::optional<std::vector<std::uint32_t>> ParseNumbers(const std::wstring& text)
     }
 }
 
-const char* TypeName(ValueType type)
+std::optional<RawNumber> RawFromPhysical(const TS_Signal& signal, double physical)
 {
-    switch (type) {
-    case ValueType::Signed:
-        return "Signed";
-    case ValueType::Unsigned:
-        return "Unsigned";
-    case ValueType::Float:
-        return "Float";
-    case ValueType::Double:
-        return "Double";
+    RawNumber raw = 0;
+    try {
+        if (signal.ParseValue(physical, raw)) {
+            return raw;
+        }
+    } catch (const std::exception&) {
+        // Infinite or NaN input, or a factor of zero, has no raw value.
     }
-    return nullptr;
+    return std::nullopt;
 }
 
-}  // namespace
+std::optional<RawNumber> RawFromValueText(const TS_Signal& signal, const std::wstring& text)
+{
+    for (const auto& [raw, description] : signal.valueDescriptions) {
+        if (description == text) {
+            return RawNumber(raw);
+        }
+    }
+    const auto physical = ParseReal(text);
+    if (!physical) {
+        return std::nullopt;
+    }
+    return RawFromPhysical(signal, *physical);
+}
 
-std::optional<RawNumber> ParseRawNumber(const std::wstring& typed)
+std::optional<RawNumber> ParseRawNumber(const std::wstring& typed, bool octal)
 {
     const std::wstring text = Trimmed(typed);
     if (text.empty()) {
@@ -120,7 +147,7 @@ std::optional<RawNumber> ParseRawNumber(const std::wstring& typed)
     if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
         base = 16;
         i = 2;
-    } else if (text.size() > 1 && text[0] == L'0') {
+    } else if (octal && text.size() > 1 && text[0] == L'0') {
         base = 8;
         i = 1;
     }
@@ -284,15 +311,7 @@ RawNumber TS_SignalHelper::RollBack(Slot slot, const RawNumber& before) const
         physical = (signal_->maximum + signal_->minimum) * 0.5;
         break;
     }
-    RawNumber raw = 0;
-    try {
-        if (signal_->ParseValue(physical, raw)) {
-            return raw;
-        }
-    } catch (const std::exception&) {
-        // A factor of zero has no raw value for any physical one.
-    }
-    return 0;
+    return RawFromPhysical(*signal_, physical).value_or(RawNumber(0));
 }
 
 void TS_SignalHelper::RemovePairs()
@@ -384,25 +403,8 @@ void TS_SignalHelper::ShowDynamic()
 
 std::optional<RawNumber> TS_SignalHelper::RawFromValueItem(const TS_MFCPropertyGridProperty& item) const
 {
-    const std::wstring text = item.text();
-    for (std::size_t i = 0; i < item.options.size() && i < item.optionValues.size(); ++i) {
-        if (item.options[i] == text) {
-            return RawNumber(item.optionValues[i]);
-        }
-    }
-    const auto physical = ParseReal(text);
-    if (!physical) {
-        return std::nullopt;
-    }
-    RawNumber raw = 0;
-    try {
-        if (signal_->ParseValue(*physical, raw)) {
-            return raw;
-        }
-    } catch (const std::exception&) {
-        // Infinite or NaN input has no raw value.
-    }
-    return std::nullopt;
+    // The item's list holds the signal's value descriptions, so its text is read the same way.
+    return RawFromValueText(*signal_, item.text());
 }
 
 void TS_SignalHelper::PairChanged(const Pair& pair, bool rawItem)
@@ -449,7 +451,7 @@ void TS_SignalHelper::PairChanged(const Pair& pair, bool rawItem)
 void TS_SignalHelper::MultiplexorValuesChanged(TS_MFCPropertyGridProperty& property)
 {
     const std::string typed = U8(property.text());
-    const auto values = ParseNumbers(property.text());
+    const auto values = ParseMultiplexorValues(property.text());
     if (!values) {
         Error(Format("multiplexor values can't be parsed (sequence: %s).", typed.c_str()));
         property.SetValue(JoinNumbers(message_->multiplex.values, false));
@@ -489,12 +491,7 @@ void TS_SignalHelper::OnPropertyChanged(TS_MFCPropertyGridProperty& property)
         return;
     }
     if (&property == dynamicControl_) {
-        std::size_t position = 0;
-        const auto& options = property.options;
-        if (const auto it = std::find(options.begin(), options.end(), property.text()); it != options.end()) {
-            position = static_cast<std::size_t>(it - options.begin());
-        }
-        const std::int32_t number = ControlNumberAt(position);
+        const std::int32_t number = ControlNumberOf(property.text()).value_or(kNoControl);
         const bool changed = number != signal_->dynamicControl;
         signal_->dynamicControl = number;
         ShowDynamic();

@@ -133,10 +133,14 @@ TEST_F(MessageHelperTest, CycleTimeZeroIsRefusedAndOtherValuesGoIntoTheProject)
     TS_MessageHelper helper(message, database_.network, grid_, logger_);
     auto& cycle = Item(L"GenMsgCycleTime");
 
-    grid_.Edit(cycle, 0L);
-    EXPECT_EQ(cycle.number(), 50);
-    EXPECT_EQ(message->GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true), 50);
-    EXPECT_EQ(changes_, 0);
+    // Zero cannot be sent; 65536 is past the definition's bounds (INT 0 65535), whatever widget typed it.
+    for (const long refused : {0L, 65536L, -1L}) {
+        SCOPED_TRACE(refused);
+        grid_.Edit(cycle, refused);
+        EXPECT_EQ(cycle.number(), 50);
+        EXPECT_EQ(message->GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true), 50);
+        EXPECT_EQ(changes_, 0);
+    }
 
     grid_.Edit(cycle, 20L);
     EXPECT_EQ(cycle.number(), 20);

@@ -144,6 +144,30 @@ bool TS_Project::IsCanFdMessage(const TS_Message& message)
     return format == 14 || format == 15;
 }
 
+bool TS_Project::MayUseChannel(const TS_Message& message, std::uint32_t channel) const
+{
+    if (channel < 1 || channel > 4) {
+        return false;
+    }
+    return !IsCanFdMessage(message) || (channel >= 3 && IsFdChannel(channel));
+}
+
+bool TS_Project::HasCanFdMessageOn(std::uint32_t channel) const
+{
+    if (channel < 1 || channel > 4) {
+        return false;
+    }
+    const auto bit = static_cast<std::uint8_t>(1u << (channel - 1));
+    for (const auto& database : databases_) {
+        for (const auto& [id, message] : database->network->messages) {
+            if ((message->channelMask & bit) != 0 && IsCanFdMessage(*message)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 bool TS_Project::CheckCycleTime(Prompt& prompt, TS_Message& message, bool* answeredYes)
 {
     if (message.GetIntAttributeValue(L"GenMsgCycleTime", nullptr, true) != 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,14 @@ struct ViewFilter {
     int database = -1;
     std::wstring node;
 };
+
+/// Whether `message` is among those that `node` transmits (every message for an empty node).
+bool TransmittedBy(const TS_Message& message, const std::wstring& node);
+
+/// Calls `visit(message, database)` for every message of the filtered databases that passes the node
+/// filter, in database and identifier order: the messages both views show.
+void ForEachMessage(const TS_Project* project, const ViewFilter& filter,
+                    const std::function<void(TS_Message&, const TS_DatabaseFile&)>& visit);
 
 /// The message selection view: one row per message that passes the filter, with a check cell per CAN
 /// channel, sortable by any column.

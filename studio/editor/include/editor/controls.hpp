@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <project/user_block.hpp>
@@ -12,6 +13,8 @@ namespace torvik::studio {
 
 /// The control number at a list position; -1 (no control) outside the list.
 std::int32_t ControlNumberAt(std::size_t position);
+/// The control number of a name of the list ("Potentiometer 1"); nothing for another text.
+std::optional<std::int32_t> ControlNumberOf(const std::wstring& name);
 /// The list position of a control number; 0 ("No control") for a number the device lacks.
 std::size_t ControlPositionOf(std::int32_t number);
 

@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <editor/property_grid.hpp>
 #include <project/ts_model.hpp>
@@ -140,9 +142,52 @@ std::wstring PayloadText(const TS_Message& message);
 /// with zeros; bytes past `length` are dropped. Nothing when some text is not such a byte.
 std::optional<std::vector<std::uint8_t>> ParsePayloadText(const std::wstring& text, std::size_t length);
 
-/// Reads a raw value typed by the user: hexadecimal after "0x", octal after a leading "0", decimal
-/// otherwise, blanks around it allowed. Nothing for other text or a number beyond 512 bits.
-std::optional<RawNumber> ParseRawNumber(const std::wstring& text);
+/// Reads a raw value typed by the user: hexadecimal after "0x", octal after a leading "0" (decimal when
+/// `octal` is false, as the command line reads numbers), decimal otherwise, blanks around it allowed.
+/// Nothing for other text or a number beyond 512 bits.
+std::optional<RawNumber> ParseRawNumber(const std::wstring& text, bool octal = true);
+
+/// The identifier as the message editor shows it: "0x123", or "0x18FEF100x" for an extended one.
+std::wstring MessageIdText(std::uint32_t id);
+/// Reads an identifier written that way (hexadecimal digits after "0x", a trailing "x" for an extended
+/// one, which sets bit 31); nothing for other text or a value beyond 11 or 29 bits.
+std::optional<std::uint32_t> ParseMessageIdText(const std::wstring& text);
+
+/// Takes a payload apart into the signals' raw values, as an edited "Raw value" does: every signal of a
+/// message without multiplexor; else the multiplexor, then the signals of its new value (the others
+/// keep theirs). `bytes` holds the message's length. True when some raw value changed.
+bool TakePayload(TS_Message& message, std::span<const std::uint8_t> bytes);
+
+/// Reads chosen multiplexor values typed as decimal numbers separated by blanks; nothing when some text
+/// is not such a number (or is beyond 32 bits).
+std::optional<std::vector<std::uint32_t>> ParseMultiplexorValues(const std::wstring& text);
+
+/// The raw value of a physical value (Unsigned signals only), when it fits the signal.
+std::optional<RawNumber> RawFromPhysical(const TS_Signal& signal, double physical);
+/// The raw value of a value item's text: one of the signal's value descriptions ("Fast"), else a
+/// physical value; nothing for other text and for values that do not fit.
+std::optional<RawNumber> RawFromValueText(const TS_Signal& signal, const std::wstring& text);
+
+/// The message attributes that the message editor lets the user change; the others it shows read-only.
+/// The signal editor shows every attribute read-only.
+bool IsEditableMessageAttribute(const std::wstring& name);
+/// Why the message editor refuses `value` for its attribute `name` (a cycle time of zero cannot be
+/// sent); empty when it takes it.
+std::wstring RefuseMessageAttributeValue(const std::wstring& name, const PropertyValue& value);
+
+/// Stores `value` (in its grid item's form: a number for Int and Float, the text otherwise; Enum by the
+/// text of one of its values) as the project's own value of attribute `name`, made first (from the
+/// database's value in `own`, or the default) when `overrides` has none. Returns why the value is
+/// refused (an Int outside its definition's bounds, an unknown Enum text, text that is no hexadecimal
+/// number, no definition of that name), empty when stored.
+std::wstring StoreAttributeValue(const std::wstring& name, const PropertyValue& value, AttributeOverrides& overrides,
+                                 const AttributeOverrides& own, const kq::dbclib::Dbc_DefinitionTable* definitions);
+/// The grid item's form of an attribute value written as text ("500", "0x5A", "ExtendedCAN_FD"): a
+/// number for Int (decimal or 0x hex) and Float attributes, the text otherwise. Nothing when the text is
+/// no number for a number attribute or the definitions have no such name.
+std::optional<PropertyValue> AttributeValueFromText(const std::wstring& name, const std::wstring& text,
+                                                    const AttributeOverrides& overrides, const AttributeOverrides& own,
+                                                    const kq::dbclib::Dbc_DefinitionTable* definitions);
 
 /// The raw value as the grid shows it: "0x" and its hexadecimal digits (upper case).
 std::string RawText(const RawNumber& raw);

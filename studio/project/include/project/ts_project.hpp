@@ -96,6 +96,13 @@ public:
     /// True when the message's VFrameFormat is one of the CAN FD formats (14, 15).
     static bool IsCanFdMessage(const TS_Message& message);
 
+    /// Whether `message` can be sent on CAN `channel` (1..4): a CAN FD message only on CAN 3 or CAN 4,
+    /// and only while that channel has an FD setup. The selection view shows a check box just there.
+    bool MayUseChannel(const TS_Message& message, std::uint32_t channel) const;
+    /// True while some CAN FD message of the project is sent on `channel`; the channel cannot be set up
+    /// for classic CAN then.
+    bool HasCanFdMessageOn(std::uint32_t channel) const;
+
     /// The rule applied when a channel is set for a message: a message with cycle time zero gets 1000 ms
     /// after the user agrees (asked once per batch when `answeredYes` is given). False when the user
     /// declines; the message must then stay unselected.
