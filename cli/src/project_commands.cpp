@@ -1,4 +1,4 @@
-// torvik project show, torvik userblock build|show: simulation projects and their device images.
+// torvik project show, torvik userblock build|show|read: simulation projects and their device images.
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include <editor/item_helper.hpp>
+#include <device/flash_job.hpp>
+#include <device/user_memory.hpp>
 #include <platform/files.hpp>
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
@@ -338,13 +340,8 @@ void PrintRecord(const studio::UserBlockRecord& r)
     }
 }
 
-void ShowImage(const std::string& path, bool json)
+void ShowImageBytes(const std::string& path, const std::vector<std::uint8_t>& image, bool json)
 {
-    std::string bytes;
-    if (const auto ec = platform::ReadWholeFile(path, bytes)) {
-        throw CommandError("cannot read '" + path + "': " + ec.message());
-    }
-    const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
     const auto decoded = studio::DecodeUserBlock(image);
     if (json) {
         ordered_json out;
@@ -368,6 +365,47 @@ void ShowImage(const std::string& path, bool json)
         throw CommandError("'" + path + "' is malformed at offset " + std::to_string(*decoded.errorOffset) + ": " +
                            decoded.error);
     }
+}
+
+void ShowImage(const std::string& path, bool json)
+{
+    std::string bytes;
+    if (const auto ec = platform::ReadWholeFile(path, bytes)) {
+        throw CommandError("cannot read '" + path + "': " + ec.message());
+    }
+    ShowImageBytes(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), json);
+}
+
+// The simulation the device holds: its USER memory read through the boot loader, the current block shown.
+void ReadDeviceImage(const std::string& port, bool json, const std::string& outputPath)
+{
+    std::vector<std::uint8_t> memory;
+    try {
+        studio::FlashJob job(PortOrSettings(port), {});
+        memory = job.Read(studio::kUserMemoryAddress, static_cast<std::uint32_t>(studio::kUserMemorySize));
+    } catch (const studio::DeviceError& e) {
+        throw CommandError(e.what());
+    }
+    std::string problem;
+    const auto block = studio::CurrentUserBlock(memory, problem);
+    if (!problem.empty()) {
+        throw CommandError(problem);
+    }
+    if (block.empty()) {
+        throw CommandError("the device holds no simulation");
+    }
+    if (!outputPath.empty()) {
+        platform::WriteRules rules;
+        rules.streams = true;
+        const std::string_view bytes(reinterpret_cast<const char*>(block.data()), block.size());
+        if (const auto ec = platform::WriteFileSafely(outputPath, bytes, rules)) {
+            throw CommandError("cannot write '" + outputPath + "': " + ec.message());
+        }
+        std::fprintf(platform::NamedDescriptor(outputPath) == 1 ? stderr : stdout, "%s: %zu bytes\n",
+                     outputPath.c_str(), block.size());
+        return;
+    }
+    ShowImageBytes("the device's simulation", block, json);
 }
 
 }  // namespace
@@ -419,6 +457,17 @@ void AddProjectCommands(CLI::App& app)
     read->add_option("IMAGE", *readPath, "image file")->required();
     read->add_flag("--json", *json, "print JSON for scripts");
     read->callback([readPath, json] { ShowImage(*readPath, *json); });
+
+    auto* device = userblock->add_subcommand(
+        "read", "Read the simulation the device holds from its USER memory and print it record by record");
+    auto port = std::make_shared<std::string>();
+    auto deviceJson = std::make_shared<bool>(false);
+    auto deviceOutput = std::make_shared<std::string>();
+    device->add_option("--port", *port,
+                       "COM<n> or a device path such as /dev/ttyUSB0 (default: the port the settings choose)");
+    device->add_flag("--json", *deviceJson, "print JSON for scripts");
+    device->add_option("-o", *deviceOutput, "write the user block to a file instead (- for standard output)");
+    device->callback([port, deviceJson, deviceOutput] { ReadDeviceImage(*port, *deviceJson, *deviceOutput); });
 }
 
 }  // namespace torvik::cli

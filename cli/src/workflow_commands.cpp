@@ -1,5 +1,6 @@
 // torvik upload|erase|info|fw-update: the desktop program's device operations, their report lines printed
 // as its dialog shows them, with a progress bar while the flash is busy.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -15,10 +16,10 @@
 #include <device/user_memory.hpp>
 #include <flashlib/flash_device.hpp>
 #include <platform/text.hpp>
-#include <project/opening.hpp>
 #include <project/ts_project.hpp>
 
 #include "commands.hpp"
+#include "project_files.hpp"
 #include "terminal_prompt.hpp"
 
 namespace torvik::cli {
@@ -195,19 +196,15 @@ studio::DeviceSettings SettingsFor(const WorkflowOptions& options)
 void Finish(const studio::CDeviceDialogBase& dialog, bool ok, const std::string& what)
 {
     if (!ok) {
-        throw CommandError(what + " failed: " + dialog.failure());
+        std::string reason = dialog.failure();
+        std::replace(reason.begin(), reason.end(), '\n', ' ');  // one line
+        throw CommandError(what + " failed: " + reason);
     }
 }
 
 std::vector<std::uint8_t> ProjectBlock(const std::string& path)
 {
-    studio::NonInteractivePrompt prompt;
-    studio::ProjectOpening opening(prompt, false);
-    auto project = opening.Run(FromUtf8(path));
-    if (!project) {
-        throw CommandError("cannot open project '" + path + "': " + ToUtf8(opening.failure()));
-    }
-    project->GiveChannelsTheirSetups();
+    const auto project = OpenProjectFile(path);
     const std::int32_t length = project->BuildUserBlock();
     if (length < 0) {
         throw CommandError("the user block of '" + path + "' does not fit the device's " +

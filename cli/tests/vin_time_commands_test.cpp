@@ -12,15 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <memory>
 
 #include "run_torvik.hpp"
-
-extern char** environ;
+#include "sim_child.hpp"
 
 namespace torvik::cli::testing {
 namespace {
@@ -34,31 +29,13 @@ protected:
     {
         std::string pattern = (fs::temp_directory_path() / "torvik_vin_time.XXXXXX").string();
         dir_ = ::mkdtemp(pattern.data());
-        const std::string sim = (ProgramDir() / "torvik4-sim").string();
-        const std::string state = (dir_ / "state").string();
-        const std::string out = (dir_ / "sim.out").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<char*> argv = {const_cast<char*>(sim.c_str()), const_cast<char*>("--state"),
-                                   const_cast<char*>(state.c_str()), nullptr};
-        ASSERT_EQ(posix_spawn(&sim_, sim.c_str(), &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        // The simulator prints its device path first.
-        for (int i = 0; i < 250 && port_.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            std::ifstream in(out);
-            std::getline(in, port_);
-        }
+        sim_ = std::make_unique<SimulatorChild>(dir_);
+        port_ = sim_->port();
         ASSERT_FALSE(port_.empty()) << "the simulator did not start";
     }
     void TearDown() override
     {
-        if (sim_ > 0) {
-            ::kill(sim_, SIGTERM);
-            ::waitpid(sim_, nullptr, 0);
-        }
+        sim_.reset();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -87,7 +64,7 @@ protected:
     }
 
     fs::path dir_;
-    pid_t sim_ = 0;
+    std::unique_ptr<SimulatorChild> sim_;
     std::string port_;
 };
 

@@ -402,6 +402,8 @@ bool CDeviceDialogBase::RunOperation(const std::string& title, const StepList& s
         main.push_back({3, [this] { return Disconnect(); }});
         const StepList cleanup = {{33, [this] { return Restart(); }}, {3, [this] { return Disconnect(); }}};
         ok = RunLists(main, cleanup);
+        // A clean-up that stopped at a failed restart still lets go of the port.
+        device_->DisconectHW();
     }
     if (ok) {
         succeeded();

@@ -164,13 +164,14 @@ CFlashDialog::~CFlashDialog()
     Wait();
 }
 
-std::filesystem::path CFlashDialog::Fetch(const std::string& address, const char* kind)
+std::filesystem::path CFlashDialog::Fetch(const std::string& address, const char* kind, std::string& reason)
 {
     std::error_code error;
     auto file = TemporaryFiles::Program().Create("torvik-download-", "", error);
     if (file.empty()) {
         Error(false, "No temporary file for %s download.", kind);
         Detail(error.message());
+        reason = error.message();
         return {};
     }
     Information(false, "Trying to download %s.", kind);
@@ -183,7 +184,7 @@ std::filesystem::path CFlashDialog::Fetch(const std::string& address, const char
     if (result.status == DownloadStatus::NoConnection) {
         Warning(false, "Can't connect to url %s for downloading %s.", address.c_str(), "FlashFile");
     }
-    Detail(result.reason);
+    reason = result.reason;
     return {};
 }
 
@@ -202,9 +203,11 @@ bool CFlashDialog::DownloadIndex()
             return true;
         }
     }
-    const auto file = Fetch(settings().update_address, "UpdateFile");
+    std::string reason;
+    const auto file = Fetch(settings().update_address, "UpdateFile", reason);
     if (file.empty()) {
         Error(false, "UpdateFile download failed.");
+        Detail(reason);
         return false;
     }
     Information(false, "UpdateFile download was successful.");
@@ -286,9 +289,11 @@ bool CFlashDialog::DownloadContainer()
             return true;
         }
     }
-    container_file_ = Fetch(address, "FlashFile");
+    std::string reason;
+    container_file_ = Fetch(address, "FlashFile", reason);
     if (container_file_.empty()) {
         Error(false, "Download FlashFile failed.");
+        Detail(reason);
         return false;
     }
     Information(false, "Download FlashFile succeeded.");

@@ -78,6 +78,29 @@ UserMemoryPlan PlanUserBlock(const std::vector<std::uint8_t>& image, std::size_t
     return plan;
 }
 
+std::vector<std::uint8_t> CurrentUserBlock(const std::vector<std::uint8_t>& memory, std::string& problem)
+{
+    problem.clear();
+    if (memory.size() < kUserMemoryHeaderSize) {
+        problem = "the USER memory image is shorter than its header";
+        return {};
+    }
+    const auto first = std::find_if(memory.begin() + kUserMemoryHeaderSize, memory.end(),
+                                    [](std::uint8_t b) { return b != 0x00; });
+    auto last = memory.end();
+    while (last > first && *(last - 1) == 0xFF) {
+        --last;
+    }
+    if (first == memory.end() || last == first) {
+        return {};  // nothing stored, or only obsolete blocks
+    }
+    if (*(last - 1) != 0x00) {
+        problem = "the last block has no terminator: the USER memory is damaged";
+        return {};
+    }
+    return {first, last - 1};
+}
+
 // ---- shared steps
 
 CUserMemoryDialog::~CUserMemoryDialog() = default;

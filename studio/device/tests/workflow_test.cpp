@@ -115,6 +115,17 @@ TEST_F(Workflow, ASecondUploadGoesBehindTheFirstAndZeroesIt)
     EXPECT_EQ(Slice(memory, 1008, second.size()), second);
     EXPECT_EQ(memory[1008 + second.size()], 0x00);
     EXPECT_NE(sink_.Lines().find("Checking a memory capacity."), std::string::npos);
+
+    // What the device plays is the second block.
+    std::string problem;
+    EXPECT_EQ(CurrentUserBlock(memory, problem), second);
+    EXPECT_EQ(problem, "");
+    auto damaged = memory;
+    damaged[1008 + second.size()] = 0x5A;
+    EXPECT_TRUE(CurrentUserBlock(damaged, problem).empty());
+    EXPECT_NE(problem, "");
+    EXPECT_TRUE(CurrentUserBlock(std::vector<std::uint8_t>(kUserMemorySize, 0xFF), problem).empty());
+    EXPECT_EQ(problem, "");
 }
 
 TEST_F(Workflow, AFullOrDamagedBlockAreaIsErasedFirst)
@@ -227,6 +238,47 @@ TEST_F(Workflow, FailuresEndThroughTheCleanUpWithTheirTexts)
         CDeviceInfoDialog info(settings, sink_, prompt_);
         EXPECT_FALSE(info.RunHere());
         EXPECT_EQ(info.failure(), "Can't find any COM port with connected Torvik4 device.");
+    }
+}
+
+TEST_F(Workflow, AFaultyLineEndsTheUploadThroughItsCleanUpOrStoresTheWholeBlock)
+{
+    struct Case {
+        const char* name;
+        SimOptions options;
+    };
+    auto with = [](auto change) {
+        SimOptions options;
+        change(options);
+        return options;
+    };
+    const Case cases[] = {
+        {"dropped bytes", with([](SimOptions& o) { o.drop_every_nth_byte = 97; })},
+        {"corrupted answers", with([](SimOptions& o) { o.corrupt_every_nth = 3; })},
+        {"boot loader, silent", with([](SimOptions& o) { o.bootloader = true; o.silent = true; })},
+        {"boot loader, dropped bytes", with([](SimOptions& o) { o.bootloader = true; o.drop_every_nth_byte = 211; })},
+        {"boot loader, corrupted blocks", with([](SimOptions& o) { o.bootloader = true; o.corrupt_every_nth = 5; })},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start(c.options);
+        const auto before = UserMemory();
+        const auto block = Block(2000, 7);
+        const bool ok = Upload(block);
+        const auto title = sink_.LastTitle();
+        if (ok) {
+            EXPECT_EQ(title.button, "OK");
+            std::string problem;
+            sim_->SetSilent(false);
+            sim_->SetDropEveryNthByte(0);
+            sim_->SetCorruptEveryNth(0);
+            EXPECT_EQ(CurrentUserBlock(UserMemory(), problem), block);
+        } else {
+            EXPECT_EQ(title.button, "Close");
+            EXPECT_FALSE(failure_.empty());
+            EXPECT_NE(sink_.Lines().find("Restarting device."), std::string::npos) << sink_.Lines();
+        }
+        EXPECT_EQ(title.title, "Simulation upload");
     }
 }
 

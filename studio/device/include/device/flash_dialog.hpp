@@ -80,8 +80,8 @@ private:
     bool CheckAndAsk();
     bool AdjustHex();
     bool Flash();
-    /// Downloads `address` into a new temporary file; the file, or empty after the failure was reported.
-    std::filesystem::path Fetch(const std::string& address, const char* kind);
+    /// Downloads `address` into a new temporary file; the file, or empty and why.
+    std::filesystem::path Fetch(const std::string& address, const char* kind, std::string& reason);
 
     std::optional<CUpdate> update_;
     std::filesystem::path container_file_;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <device/device_dialog.hpp>
@@ -40,6 +41,11 @@ struct UserMemoryPlan {
 /// The capacity check: where a block of `length` bytes (without its terminator) goes in `image`. The
 /// aligned block and its terminator always fit the memory: when they would not, the memory is erased.
 UserMemoryPlan PlanUserBlock(const std::vector<std::uint8_t>& image, std::size_t length, bool versionDiffers);
+
+/// The simulation the device plays: the current block of a USER memory image as read from the device
+/// (from the first non-zero byte at or after offset 256 to the terminator before the unwritten rest),
+/// without its terminator. Empty when the memory holds none; `problem` says why when it is damaged.
+std::vector<std::uint8_t> CurrentUserBlock(const std::vector<std::uint8_t>& memory, std::string& problem);
 
 /// The steps that read, check, erase and program the USER memory, shared by upload and erase.
 class CUserMemoryDialog : public CDeviceDialogBase {
