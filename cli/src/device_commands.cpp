@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include <device/device_session.hpp>
 #include <devicelink/ports.hpp>
 
@@ -52,9 +54,20 @@ void AddDeviceOptions(CLI::App& command, DeviceOptions& options)
         ->check(CLI::Range(kMinTimeoutMs, kMaxTimeoutMs));
 }
 
-void RunPorts()
+void RunPorts(bool json)
 {
     const auto ports = devicelink::ListPorts();
+    if (json) {
+        nlohmann::ordered_json out = nlohmann::ordered_json::array();
+        for (const auto& port : ports) {
+            out.push_back({{"com", port.com_number > 0 ? nlohmann::ordered_json("COM" + std::to_string(port.com_number))
+                                                       : nlohmann::ordered_json(nullptr)},
+                           {"path", port.path},
+                           {"adapter", port.description}});
+        }
+        std::printf("%s\n", out.dump(2).c_str());
+        return;
+    }
     for (const auto& port : ports) {
         const std::string name = port.com_number > 0 ? "COM" + std::to_string(port.com_number) : "-";
         std::printf("%-7s %-28s %s\n", name.c_str(), port.path.c_str(), port.description.c_str());
@@ -116,7 +129,10 @@ void RunEepromWrite(const DeviceOptions& options, const std::string& address_tex
 
 void AddDeviceCommands(CLI::App& app)
 {
-    app.add_subcommand("ports", "List serial ports: COM name, device path, adapter")->callback(RunPorts);
+    auto portsJson = std::make_shared<bool>(false);
+    auto* ports = app.add_subcommand("ports", "List serial ports: COM name, device path, adapter");
+    ports->add_flag("--json", *portsJson, "Print as JSON");
+    ports->callback([portsJson] { RunPorts(*portsJson); });
 
     auto options = std::make_shared<DeviceOptions>();
     auto* ping = app.add_subcommand("ping", "Connect to a Torvik4 and check that it answers");
