@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string_view>
 
 namespace torvik::studio {
 
@@ -128,6 +129,12 @@ int CDeviceDialogBase::OnFlashProgress(int, unsigned long done, unsigned long to
 void CDeviceDialogBase::Send(DeviceReport report)
 {
     Log(report);
+    Post(report);
+}
+
+void CDeviceDialogBase::Post(const DeviceReport& report)
+{
+    std::lock_guard lock(sink_mutex_);
     sink_.Deliver(report);
 }
 
@@ -252,7 +259,7 @@ void CDeviceDialogBase::Title(const std::string& title, const std::string& butto
         report.title = title_;
         report.button = button_;
     }
-    sink_.Deliver(report);
+    Post(report);
 }
 
 void CDeviceDialogBase::SetTitle(int mode, const std::string& text)
@@ -273,9 +280,12 @@ void CDeviceDialogBase::SetTitle(int mode, const std::string& text)
         title = base_title_ + ": " + text;
         break;
     case 2:
-        if (title.size() >= 2) {
-            title.resize(title.size() - 2);
+        // Only an indicator is moved on: after a cancel the title says "canceling" and keeps saying it.
+        if (title.size() < 2 || title[title.size() - 2] != ' ' ||
+            std::string_view("*-\\|/").find(title.back()) == std::string_view::npos) {
+            return;
         }
+        title.resize(title.size() - 2);
         title += " " + text;
         break;
     case 3:
@@ -320,7 +330,7 @@ void CDeviceDialogBase::ActivityStart()
     Title(title, button);
     DeviceReport report;
     report.kind = DeviceReport::Kind::Activity;
-    sink_.Deliver(report);
+    Post(report);
 }
 
 void CDeviceDialogBase::ActivityTick(std::uint64_t done, std::uint64_t total)
@@ -332,7 +342,7 @@ void CDeviceDialogBase::ActivityTick(std::uint64_t done, std::uint64_t total)
     report.tick = true;
     report.done = done;
     report.total = total;
-    sink_.Deliver(report);
+    Post(report);
 }
 
 // ---- the lists

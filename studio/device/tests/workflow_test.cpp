@@ -301,6 +301,24 @@ TEST_F(Workflow, ACancelLetsProgrammingFinishThenCleansUp)
     EXPECT_NE(lines.find("state 33\nRestarting device.\nDevice restarted.\nstate 3\nDisconnecting from Torvik4 device.\n"),
               std::string::npos);
     EXPECT_EQ(sink_.LastTitle().button, "Close");
+    // Programming went on under the "canceling" title (with its indicator), which no tick overwrote.
+    const auto reports = sink_.Reports();
+    auto title = std::find_if(reports.begin(), reports.end(), [](const DeviceReport& r) {
+        return r.kind == DeviceReport::Kind::Title && r.title == "Simulation upload: canceling";
+    });
+    ASSERT_NE(title, reports.end());
+    std::vector<std::string> later;
+    for (++title; title != reports.end(); ++title) {
+        if (title->kind == DeviceReport::Kind::Title) {
+            later.push_back(title->title);
+        }
+    }
+    ASSERT_FALSE(later.empty());
+    EXPECT_EQ(later.back(), "Simulation upload");
+    later.pop_back();
+    for (const auto& t : later) {
+        EXPECT_EQ(t.substr(0, 28), "Simulation upload: canceling");
+    }
     EXPECT_EQ(upload.state(), CDeviceDialogBase::kIdle);
     EXPECT_TRUE(upload.RequestClose());
     EXPECT_FALSE(CDeviceDialogBase::CancelRequested());

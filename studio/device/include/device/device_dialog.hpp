@@ -169,6 +169,7 @@ protected:
 private:
     void Line(DeviceReport::Kind kind, bool append, const char* format, va_list args);
     void Send(DeviceReport report);
+    void Post(const DeviceReport& report);  // one delivery at a time
     void Log(const DeviceReport& report) const;
     bool RunList(const StepList& list);
     void Title(const std::string& title, const std::string& button);
@@ -189,7 +190,8 @@ private:
     bool cleaning_up_ = false;  // worker thread only
     std::thread worker_;
 
-    mutable std::mutex mutex_;  // the title, the note and the last failure; one report at a time
+    std::mutex sink_mutex_;     // one delivery at a time
+    mutable std::mutex mutex_;  // the title, the note and the failure
     std::string title_;
     std::string button_ = "Cancel";
     std::string note_;
