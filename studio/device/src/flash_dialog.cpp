@@ -4,6 +4,7 @@
 #include <device/temporary_files.hpp>
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
+#include <platform/files.hpp>
 #include <platform/text.hpp>
 #include <project/prompt.hpp>
 
@@ -50,16 +51,27 @@ bool ParseVersion(const char* text, Version& version)
 
 UpdateIndexReading ReadUpdateIndex(const std::filesystem::path& file, UpdateIndex& index)
 {
+    std::string text;
+    if (const auto ec = platform::ReadWholeFile(file, text)) {
+        index = {};
+        UpdateIndexReading reading;
+        reading.status = UpdateIndexReading::Status::CannotOpen;
+        reading.detail = ec.message();
+        return reading;
+    }
+    return ReadUpdateIndexText(text, index);
+}
+
+UpdateIndexReading ReadUpdateIndexText(std::string_view text, UpdateIndex& index)
+{
     UpdateIndexReading reading;
     index = {};
     pugi::xml_document document;
-    const auto loaded = document.load_file(file.c_str());
+    const auto loaded = document.load_buffer(text.data(), text.size());
     if (!loaded) {
-        const bool unreadable = loaded.status == pugi::status_file_not_found || loaded.status == pugi::status_io_error ||
-                                loaded.status == pugi::status_out_of_memory;
-        reading.status = unreadable ? UpdateIndexReading::Status::CannotOpen : UpdateIndexReading::Status::CannotParse;
-        reading.detail = std::string(loaded.description()) +
-                         (unreadable ? std::string() : " at offset " + std::to_string(loaded.offset));
+        reading.status = loaded.status == pugi::status_out_of_memory ? UpdateIndexReading::Status::CannotOpen
+                                                                     : UpdateIndexReading::Status::CannotParse;
+        reading.detail = std::string(loaded.description()) + " at offset " + std::to_string(loaded.offset);
         return reading;
     }
     const auto root = document.document_element();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <device/device_dialog.hpp>
@@ -44,8 +45,10 @@ struct UpdateIndexReading {
     std::vector<std::string> problems;  ///< one line per product or update that cannot be read
 };
 
-/// Reads the update index in `file`.
+/// Reads the update index in `file` (a file that cannot be read gives CannotOpen).
 UpdateIndexReading ReadUpdateIndex(const std::filesystem::path& file, UpdateIndex& index);
+/// Reads an update index from its text.
+UpdateIndexReading ReadUpdateIndexText(std::string_view text, UpdateIndex& index);
 
 /// The release for a device: of the product whose code text equals `productCode` in "%X" form, among the
 /// releases whose hardware range holds `hw`, the newest firmware above `fw`. `product` tells whether the
