@@ -151,8 +151,8 @@ CDeviceDialog::CDeviceDialog(wxWindow* parent, const studio::app::MainWindowShel
     CentreOnParent();
     button_->Bind(wxEVT_BUTTON, &CDeviceDialog::OnButton, this);
     Bind(wxEVT_CLOSE_WINDOW, &CDeviceDialog::OnClose, this);
-    // Escape asks as the button does.
-    SetEscapeId(wxID_NONE);
+    // Escape presses the one button, which asks to close.
+    SetEscapeId(wxID_OK);
 }
 
 CDeviceDialog::~CDeviceDialog()

@@ -439,6 +439,17 @@ TEST_F(DeviceWindowsTest, UploadStoresTheSimulationAndDeviceInfoShowsTheIdentity
               std::string::npos)
         << pane;
     EXPECT_EQ(button, "OK");
+
+    // Erasing leaves the header and an empty block area.
+    RunDevice(app::kCmdErase, [&](CDeviceDialog& dialog) {
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+    });
+    EXPECT_NE(pane.find("Configuration successfully deleted."), std::string::npos) << pane;
+    const auto erased = sim_->Flash();
+    EXPECT_EQ(erased[studio::kUserMemoryAddress], 0x02);
+    EXPECT_EQ(erased[studio::kUserMemoryAddress + 256], 0xFF);
 }
 
 TEST_F(DeviceWindowsTest, ASilentDeviceEndsTheUploadWithItsFailureAndClose)

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include <device/port_choice.hpp>
+#include <device/temporary_files.hpp>
 #include <platform/ports.hpp>
 
 #include "fake_shell.hpp"
@@ -263,6 +265,19 @@ TEST_F(MainWindowTest, DeviceCommandsOpenTheirWindowsAndUploadBuildsFirst)
     }));
     window_.Run(kCmdAbout);
     EXPECT_TRUE(Shown(L"about: Torvik Studio, Version " + ProgramVersion() + L"."));
+}
+
+TEST_F(MainWindowTest, ExitRemovesTheDeviceWindowsTemporaryFiles)
+{
+    std::error_code error;
+    const auto hex = TemporaryFiles::Program().Create("torvik-user-", ".hex", error);
+    ASSERT_FALSE(hex.empty()) << error.message();
+    const auto other = example_.folder() / "left.bin";
+    std::ofstream(other) << "x";
+    window_.RegisterTemporaryFile(other);
+    ASSERT_TRUE(window_.Exit());
+    EXPECT_FALSE(std::filesystem::exists(hex));
+    EXPECT_FALSE(std::filesystem::exists(other));
 }
 
 TEST_F(MainWindowTest, VinAndClockWithoutADeviceShowTheOpeningError)
