@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <functional>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,12 @@
 
 #include <device/device_clock.hpp>
 #include <device/user_memory.hpp>
+#include <flashlib/flash_container.hpp>
+#include <flashlib/flash_device.hpp>
 #include <sim/simulator.hpp>
 
 #include "device_windows.hpp"
+#include "web_server.hpp"
 #include "torvik_dlg.hpp"
 #include "views.hpp"
 
@@ -378,6 +383,16 @@ protected:
         EXPECT_EQ(window_->core().settings().autoNotManual, 0);
     }
 
+    /// Settings: the download address of firmware updates, then OK.
+    void SetDownloadAddress(const std::string& address)
+    {
+        wxTEST_DIALOG(window_->core().Run(app::kCmdSettings), Drive<CSettingsDialog>([&](CSettingsDialog& dialog) {
+                          dialog.address().SetValue(address);
+                          dialog.TransferDataFromWindow();
+                          return wxID_OK;
+                      }));
+    }
+
     /// Runs a device command whose window `act` drives once the operation has ended (or earlier).
     void RunDevice(int command, const std::function<void(CDeviceDialog&)>& act)
     {
@@ -499,6 +514,69 @@ TEST_F(DeviceWindowsTest, ACancelDuringProgrammingEndsThroughTheCleanUp)
     EXPECT_EQ(failure, "Canceled!");
     EXPECT_NE(pane.find("Disconnecting from Torvik4 device."), std::string::npos) << pane;
     EXPECT_EQ(pane.find("Configuration successfully uploaded."), std::string::npos) << pane;
+}
+
+TEST_F(DeviceWindowsTest, FirmwareUpdateAsksFromTheWindowAndNoLeavesTheFlash)
+{
+    // Release 1.5 of product 4A01 for hardware 1.0 to 1.9; the device runs 1.3.
+    const auto www = folder_ / "www";
+    std::filesystem::create_directories(www);
+    std::stringstream sample;
+    sample << std::ifstream(std::filesystem::path(std::getenv("TORVIK_SOURCE_DIR")) / "examples" / "torvik4-sample.fkq",
+                            std::ios::binary)
+                  .rdbuf();
+    std::string container = sample.str();
+    const auto at = container.find("FW_VER=\"1.0\"");
+    ASSERT_NE(at, std::string::npos);
+    container.replace(at, 12, "FW_VER=\"1.5\"");
+    std::ofstream(www / "fw-1.5.fkq", std::ios::binary) << container;
+    std::ofstream(www / "updates.xml")
+        << "<?xml version=\"1.0\"?>\n<UPDATES CONTAINER_VER=\"1.0\" xsi:noNamespaceSchemaLocation=\"updates.xsd\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<PRODUCT PRODUCT_CODE=\"4A01\" "
+           "PRODUCT_NAME=\"Torvik4\"><UPDATE FW_VER=\"1.5\" MIN_HW_VER=\"1.0\" MAX_HW_VER=\"1.9\">fw-1.5.fkq</UPDATE>"
+           "</PRODUCT>\n</UPDATES>\n";
+    studio::testing::WebServer server(www);
+    ASSERT_EQ(server.error(), "");
+    StartDevice();
+    SetDownloadAddress(server.Url("/updates.xml"));
+    const auto before = sim_->Flash();
+
+    std::string pane;
+    wxString button;
+    auto drive = Drive<CDeviceDialog>([&](CDeviceDialog& dialog) {
+        EXPECT_TRUE(WaitFor([&] { return dialog.operation().state() == studio::CDeviceDialogBase::kIdle &&
+                                         dialog.button().GetLabel() != "Cancel"; },
+                            std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+        EXPECT_TRUE(dialog.AskToClose());
+        return wxID_OK;
+    });
+    // The question comes while the window is up, from the operation's worker, and is answered No.
+    wxTEST_DIALOG(window_->core().Run(app::kCmdFirmwareUpdate), drive,
+                  wxExpectModal<wxMessageDialog>(wxID_NO).Describe("Update from version: 1.3 to version 1.5"));
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(pane.find("Erasing FLASH memory."), std::string::npos) << pane;
+    EXPECT_NE(pane.find("Disconnecting from Torvik4 device."), std::string::npos) << pane;
+    EXPECT_EQ(sim_->Flash(), before);
+}
+
+TEST_F(DeviceWindowsTest, ReportsQueuedForAWindowThatIsGoneAreDropped)
+{
+    studio::DeviceSettings settings;
+    settings.port.automatic = false;
+    settings.port.manualPath = (folder_ / "no-such-port").string();
+    {
+        CDeviceDialog dialog(window_, [&](studio::DeviceReportSink& sink, studio::Prompt& prompt) {
+            return std::make_unique<studio::CDeviceInfoDialog>(settings, sink, prompt);
+        });
+        dialog.StartOperation();
+        EXPECT_FALSE(dialog.operation().Wait());
+        // Every report of the run still waits in the event loop when the window goes.
+    }
+    Settle();
+    EXPECT_EQ(window_->GetTitle(), "simulation - Torvik Studio");
 }
 
 TEST_F(DeviceWindowsTest, VinRowReadsDefaultThenTakesAText)
