@@ -1,5 +1,9 @@
 #include "device_windows.hpp"
 
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>

@@ -4,11 +4,8 @@
 // settings dialog, the VIN configuration and the date and time configuration. Each shows what its core
 // object in studio/ tells it.
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <array>
+#include <memory>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
