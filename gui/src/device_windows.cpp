@@ -182,7 +182,9 @@ int CDeviceDialog::ShowModal()
 
 bool CDeviceDialog::AskToClose()
 {
-    if (!operation_->RequestClose()) {
+    // Until the window has shown the end of the run, it stays: a request that comes before the worker
+    // has marked the run as running is a cancel request too, never a close.
+    if (!operation_->RequestClose() || (started_ && !ended_)) {
         return false;
     }
     if (IsModal()) {
@@ -210,6 +212,7 @@ void CDeviceDialog::ShowReport(const studio::DeviceReport& report)
     case Kind::Title:
         SetTitle(FromUtf8(report.title));
         button_->SetLabel(FromUtf8(report.button));
+        ended_ = report.button != "Cancel";
         break;
     case Kind::Debug:     // the operation logs it
     case Kind::Activity:  // the title carries the indicator

@@ -60,6 +60,7 @@ private:
     wxTextCtrl* pane_ = nullptr;
     wxButton* button_ = nullptr;
     bool started_ = false;
+    bool ended_ = false;  ///< the run's end ("OK" or "Close") is shown
 };
 
 /// "Settings": the COM port (automatic, or manual from the list or typed as a device path) and the

@@ -491,7 +491,9 @@ TEST_F(DeviceWindowsTest, ASilentDeviceEndsTheUploadWithItsFailureAndClose)
 TEST_F(DeviceWindowsTest, ACancelDuringProgrammingEndsThroughTheCleanUp)
 {
     torvik::sim::SimOptions options;
-    options.pace = true;  // programming takes as long as on the real line
+    // Programming takes as long as on a real line at 115200 baud, long enough to ask in between.
+    options.pace = true;
+    options.isp.max_sync_baud = 115200;
     StartDevice(options);
     bool canceling = false;
     std::string pane;
