@@ -16,6 +16,7 @@
 
 #include <project/ts_project.hpp>
 
+#include "device_windows.hpp"
 #include "views.hpp"
 #include "wx_text.hpp"
 
@@ -241,14 +242,7 @@ bool CTorvikDlg::AskOkCancel(const std::wstring& text)
 
 CTorvikDlg::Answer CTorvikDlg::AskYesNoCancel(const std::wstring& text)
 {
-    switch (wxMessageBox(Wx(text), kTitle, wxYES_NO | wxCANCEL | wxICON_QUESTION, this)) {
-    case wxYES:
-        return Answer::Yes;
-    case wxNO:
-        return Answer::No;
-    default:
-        return Answer::Cancel;
-    }
+    return AnswerOf(wxMessageBox(Wx(text), kTitle, wxYES_NO | wxCANCEL | wxICON_QUESTION, this));
 }
 
 std::optional<std::wstring> CTorvikDlg::ChooseDatabaseFile()
@@ -379,6 +373,35 @@ void CTorvikDlg::ShowAbout(const std::wstring& nameAndVersion, const std::wstrin
     sizer->Add(about.CreateButtonSizer(wxOK), 0, wxEXPAND | wxALL, FromDIP(10));
     about.SetSizerAndFit(sizer);
     about.ShowModal();
+}
+
+void CTorvikDlg::RunDeviceDialog(const DeviceDialogMaker& make)
+{
+    CDeviceDialog dialog(this, make);
+    dialog.ShowModal();
+}
+
+bool CTorvikDlg::EditSettings(studio::app::SettingsForm& form)
+{
+    CSettingsDialog dialog(this, form);
+    return dialog.ShowModal() == wxID_OK;
+}
+
+void CTorvikDlg::ShowVinDialog(studio::VinOpening& opening)
+{
+    CVinCfgDlg dialog(this, opening);
+    dialog.ShowModal();
+}
+
+void CTorvikDlg::ShowDateTimeDialog(studio::ClockOpening& opening)
+{
+    CSetDateTimeDlg dialog(this, opening);
+    dialog.ShowModal();
+}
+
+void CTorvikDlg::ShowOutcome(const studio::DeviceOutcome& outcome)
+{
+    gui::ShowOutcome(this, outcome);
 }
 
 }  // namespace torvik::gui

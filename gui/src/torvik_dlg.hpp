@@ -60,6 +60,11 @@ public:
     void StateChanged() override;
     bool OpenDocument(const std::filesystem::path& path) override;
     void ShowAbout(const std::wstring& nameAndVersion, const std::wstring& description) override;
+    void RunDeviceDialog(const DeviceDialogMaker& make) override;
+    bool EditSettings(studio::app::SettingsForm& form) override;
+    void ShowVinDialog(studio::VinOpening& opening) override;
+    void ShowDateTimeDialog(studio::ClockOpening& opening) override;
+    void ShowOutcome(const studio::DeviceOutcome& outcome) override;
 
 private:
     void BuildMenus();

@@ -1,10 +1,15 @@
 // The desktop program as a user meets it: a real main window under a virtual X server, clicked and typed
-// into with simulated input. Screenshots of both tabs and of the property grid land in the build folder.
+// into with simulated input, and the device windows against a simulated device on a pseudo-terminal.
+// Screenshots of both tabs, the property grid and the device windows land in the build folder.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <log4cpp/Category.hh>
@@ -18,6 +23,14 @@
 #include <wx/testing.h>
 #include <wx/uiaction.h>
 
+#include <device/device_clock.hpp>
+#include <device/user_memory.hpp>
+#include <flashlib/flash_container.hpp>
+#include <flashlib/flash_device.hpp>
+#include <sim/simulator.hpp>
+
+#include "device_windows.hpp"
+#include "web_server.hpp"
 #include "torvik_dlg.hpp"
 #include "views.hpp"
 
@@ -26,10 +39,10 @@ namespace {
 
 namespace app = studio::app;
 
-/// Runs the event loop until `done` holds or five seconds passed.
-bool WaitFor(const std::function<bool()>& done)
+/// Runs the event loop until `done` holds or `limit` passed.
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(5))
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
@@ -82,6 +95,33 @@ void ClickAt(wxWindow& window, const wxPoint& client)
     simulator.MouseMove(window.ClientToScreen(client));
     wxTheApp->Yield(true);
     simulator.MouseClick();
+}
+
+/// A modal window of type T that the test drives while it is up; `act` returns what ShowModal returns.
+template <class T>
+class Drive : public wxExpectModalBase<T, Drive<T>> {
+public:
+    explicit Drive(std::function<int(T&)> act) : act_(std::move(act)) {}
+
+protected:
+    int OnInvoked(T* dialog) const override
+    {
+        dialog->Show();
+        const int result = act_(*dialog);
+        dialog->Hide();
+        return result;
+    }
+
+private:
+    std::function<int(T&)> act_;
+};
+
+void Toggle(wxWindow& control, wxEventType type, bool on)
+{
+    wxCommandEvent event(type, control.GetId());
+    event.SetEventObject(&control);
+    event.SetInt(on ? 1 : 0);
+    control.ProcessWindowEvent(event);
 }
 
 class GuiTest : public ::testing::Test {
@@ -303,6 +343,306 @@ TEST_F(GuiTest, ClosingWithUnsavedChangesAndCancelKeepsTheWindowOpen)
     EXPECT_TRUE(window_->IsShown());
     EXPECT_TRUE(window_->core().HasProject());
     EXPECT_EQ(window_->GetTitle(), "*simulation - Torvik Studio");
+}
+
+/// The main window with a simulated device (firmware 1.3, hardware 1.2, product 4A01, serial number 123)
+/// chosen in the settings dialog by its device path.
+class DeviceWindowsTest : public GuiTest {
+protected:
+    void StartDevice(torvik::sim::SimOptions options = {})
+    {
+        sim_ = std::make_unique<torvik::sim::Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(sim_->Start(error)) << error;
+        sim_->WriteFlash(0x300, {0x01, 0x03, 0x01, 0x02, 0x4A, 0x01, 0x01, 0x23});
+        ChooseDevicePort(sim_->DevicePath(), "");
+    }
+    void TearDown() override
+    {
+        GuiTest::TearDown();
+        sim_.reset();
+    }
+
+    /// Settings: manual selection with `path` typed into the port list, then OK.
+    void ChooseDevicePort(const std::string& path, const std::string& screenshot)
+    {
+        wxTEST_DIALOG(window_->core().Run(app::kCmdSettings), Drive<CSettingsDialog>([&](CSettingsDialog& dialog) {
+                          EXPECT_TRUE(dialog.automatic().GetValue());
+                          EXPECT_FALSE(dialog.ports().IsEnabled());
+                          dialog.manual().SetValue(true);
+                          Toggle(dialog.manual(), wxEVT_RADIOBUTTON, true);
+                          EXPECT_TRUE(dialog.ports().IsEnabled());
+                          dialog.ports().SetValue(path);
+                          if (!screenshot.empty()) {
+                              Screenshot(dialog, screenshot);
+                          }
+                          dialog.TransferDataFromWindow();
+                          return wxID_OK;
+                      }));
+        EXPECT_EQ(window_->core().settings().manualComPortPath, std::wstring(path.begin(), path.end()));
+        EXPECT_EQ(window_->core().settings().autoNotManual, 0);
+    }
+
+    /// Settings: the download address of firmware updates, then OK.
+    void SetDownloadAddress(const std::string& address)
+    {
+        wxTEST_DIALOG(window_->core().Run(app::kCmdSettings), Drive<CSettingsDialog>([&](CSettingsDialog& dialog) {
+                          dialog.address().SetValue(address);
+                          dialog.TransferDataFromWindow();
+                          return wxID_OK;
+                      }));
+    }
+
+    /// Runs a device command whose window `act` drives once the operation has ended (or earlier).
+    void RunDevice(int command, const std::function<void(CDeviceDialog&)>& act)
+    {
+        auto drive = Drive<CDeviceDialog>([&](CDeviceDialog& dialog) {
+            act(dialog);
+            EXPECT_TRUE(WaitFor([&] { return dialog.operation().state() == studio::CDeviceDialogBase::kIdle &&
+                                             dialog.button().GetLabel() != "Cancel"; },
+                                std::chrono::seconds(90)));
+            Settle();
+            EXPECT_TRUE(dialog.AskToClose());
+            return wxID_OK;
+        });
+        if (command == app::kCmdUpload) {
+            // The example's Motorola signal is explained first.
+            wxTEST_DIALOG(window_->core().Run(command), wxExpectModal<wxMessageDialog>(wxID_OK).Describe("notice"),
+                          drive);
+        } else {
+            wxTEST_DIALOG(window_->core().Run(command), drive);
+        }
+    }
+    static std::string Text(const wxString& text) { return text.utf8_string(); }
+
+    std::unique_ptr<torvik::sim::Simulator> sim_;
+};
+
+TEST_F(DeviceWindowsTest, UploadStoresTheSimulationAndDeviceInfoShowsTheIdentity)
+{
+    StartDevice();
+    std::string pane;
+    wxString button;
+    RunDevice(app::kCmdUpload, [&](CDeviceDialog& dialog) {
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+        EXPECT_EQ(dialog.GetTitle(), "Simulation upload");
+        Screenshot(dialog, "upload-dialog.png");
+    });
+    EXPECT_NE(pane.find("Configuration successfully uploaded."), std::string::npos) << pane;
+    EXPECT_EQ(button, "OK");
+    // A fresh device: the header says 2.0 and the block with its terminator starts at 0x70100.
+    const auto* project = window_->core().project();
+    const std::vector<std::uint8_t> block(project->GetUserBlock(), project->GetUserBlock() + project->GetUserBlockLength());
+    const auto flash = sim_->Flash();
+    const auto user = flash.begin() + studio::kUserMemoryAddress;
+    EXPECT_EQ(user[0], 0x02);
+    EXPECT_EQ(user[1], 0x00);
+    EXPECT_EQ(std::vector<std::uint8_t>(user + 256, user + 256 + static_cast<std::ptrdiff_t>(block.size())), block);
+    EXPECT_EQ(user[256 + static_cast<std::ptrdiff_t>(block.size())], 0x00);
+
+    RunDevice(app::kCmdDeviceInfo, [&](CDeviceDialog& dialog) {
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+    });
+    EXPECT_NE(pane.find("Connection to Torvik4 device succeeded.\nObtained parameters:\n   Product code 4A01,\n   HW "
+                        "Version 1.2,\n   FW Version 1.3,\n   Serial number 123."),
+              std::string::npos)
+        << pane;
+    EXPECT_EQ(button, "OK");
+
+    // Erasing leaves the header and an empty block area.
+    RunDevice(app::kCmdErase, [&](CDeviceDialog& dialog) {
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+    });
+    EXPECT_NE(pane.find("Configuration successfully deleted."), std::string::npos) << pane;
+    const auto erased = sim_->Flash();
+    EXPECT_EQ(erased[studio::kUserMemoryAddress], 0x02);
+    EXPECT_EQ(erased[studio::kUserMemoryAddress + 256], 0xFF);
+}
+
+TEST_F(DeviceWindowsTest, ASilentDeviceEndsTheUploadWithItsFailureAndClose)
+{
+    StartDevice();
+    sim_->SetSilent(true);
+    std::string pane;
+    wxString button;
+    RunDevice(app::kCmdUpload, [&](CDeviceDialog& dialog) {
+        // The window refuses to close while the operation runs.
+        EXPECT_FALSE(dialog.AskToClose());
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+    });
+    // The clean-up's restart cannot reach the device either, and says so last.
+    EXPECT_NE(pane.find("Restart error, please plug off the device and plug on again to reset it."), std::string::npos)
+        << pane;
+    EXPECT_EQ(pane.find("Configuration successfully uploaded."), std::string::npos) << pane;
+    EXPECT_EQ(button, "Close");
+}
+
+TEST_F(DeviceWindowsTest, ACancelDuringProgrammingEndsThroughTheCleanUp)
+{
+    torvik::sim::SimOptions options;
+    // Programming takes as long as on a real line at 115200 baud, long enough to ask in between.
+    options.pace = true;
+    options.isp.max_sync_baud = 115200;
+    StartDevice(options);
+    bool canceling = false;
+    std::string pane;
+    std::string failure;
+    wxString button;
+    RunDevice(app::kCmdUpload, [&](CDeviceDialog& dialog) {
+        ASSERT_TRUE(WaitFor([&] { return dialog.GetTitle().Contains("programming device USER memory"); },
+                            std::chrono::seconds(90)));
+        EXPECT_FALSE(dialog.AskToClose());
+        canceling = WaitFor([&] { return dialog.GetTitle().StartsWith("Simulation upload: canceling"); });
+        EXPECT_FALSE(dialog.AskToClose());  // a second request while canceling keeps it open
+        ASSERT_TRUE(WaitFor([&] { return dialog.button().GetLabel() != "Cancel"; }, std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+        failure = dialog.operation().failure();
+    });
+    EXPECT_TRUE(canceling);
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(failure, "Canceled!");
+    EXPECT_NE(pane.find("Disconnecting from Torvik4 device."), std::string::npos) << pane;
+    EXPECT_EQ(pane.find("Configuration successfully uploaded."), std::string::npos) << pane;
+}
+
+TEST_F(DeviceWindowsTest, FirmwareUpdateAsksFromTheWindowAndNoLeavesTheFlash)
+{
+    // Release 1.5 of product 4A01 for hardware 1.0 to 1.9; the device runs 1.3.
+    const auto www = folder_ / "www";
+    std::filesystem::create_directories(www);
+    std::stringstream sample;
+    sample << std::ifstream(std::filesystem::path(std::getenv("TORVIK_SOURCE_DIR")) / "examples" / "torvik4-sample.fkq",
+                            std::ios::binary)
+                  .rdbuf();
+    std::string container = sample.str();
+    const auto at = container.find("FW_VER=\"1.0\"");
+    ASSERT_NE(at, std::string::npos);
+    container.replace(at, 12, "FW_VER=\"1.5\"");
+    std::ofstream(www / "fw-1.5.fkq", std::ios::binary) << container;
+    std::ofstream(www / "updates.xml")
+        << "<?xml version=\"1.0\"?>\n<UPDATES CONTAINER_VER=\"1.0\" xsi:noNamespaceSchemaLocation=\"updates.xsd\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<PRODUCT PRODUCT_CODE=\"4A01\" "
+           "PRODUCT_NAME=\"Torvik4\"><UPDATE FW_VER=\"1.5\" MIN_HW_VER=\"1.0\" MAX_HW_VER=\"1.9\">fw-1.5.fkq</UPDATE>"
+           "</PRODUCT>\n</UPDATES>\n";
+    studio::testing::WebServer server(www);
+    ASSERT_EQ(server.error(), "");
+    StartDevice();
+    SetDownloadAddress(server.Url("/updates.xml"));
+    const auto before = sim_->Flash();
+
+    std::string pane;
+    wxString button;
+    auto drive = Drive<CDeviceDialog>([&](CDeviceDialog& dialog) {
+        EXPECT_TRUE(WaitFor([&] { return dialog.operation().state() == studio::CDeviceDialogBase::kIdle &&
+                                         dialog.button().GetLabel() != "Cancel"; },
+                            std::chrono::seconds(90)));
+        Settle();
+        pane = Text(dialog.pane().GetValue());
+        button = dialog.button().GetLabel();
+        EXPECT_TRUE(dialog.AskToClose());
+        return wxID_OK;
+    });
+    // The question comes while the window is up, from the operation's worker, and is answered No.
+    wxTEST_DIALOG(window_->core().Run(app::kCmdFirmwareUpdate), drive,
+                  wxExpectModal<wxMessageDialog>(wxID_NO).Describe("Update from version: 1.3 to version 1.5"));
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(pane.find("Erasing FLASH memory."), std::string::npos) << pane;
+    EXPECT_NE(pane.find("Disconnecting from Torvik4 device."), std::string::npos) << pane;
+    EXPECT_EQ(sim_->Flash(), before);
+}
+
+TEST_F(DeviceWindowsTest, ReportsQueuedForAWindowThatIsGoneAreDropped)
+{
+    studio::DeviceSettings settings;
+    settings.port.automatic = false;
+    settings.port.manualPath = (folder_ / "no-such-port").string();
+    {
+        CDeviceDialog dialog(window_, [&](studio::DeviceReportSink& sink, studio::Prompt& prompt) {
+            return std::make_unique<studio::CDeviceInfoDialog>(settings, sink, prompt);
+        });
+        dialog.StartOperation();
+        EXPECT_FALSE(dialog.operation().Wait());
+        // Every report of the run still waits in the event loop when the window goes.
+    }
+    Settle();
+    EXPECT_EQ(window_->GetTitle(), "simulation - Torvik Studio");
+}
+
+TEST_F(DeviceWindowsTest, VinRowReadsDefaultThenTakesAText)
+{
+    StartDevice();
+    wxTEST_DIALOG(window_->core().Run(app::kCmdSetVin),
+                  Drive<CVinCfgDlg>([&](CVinCfgDlg& dialog) {
+                      auto& mqb = dialog.row(studio::VinPlatform::MQB);
+                      EXPECT_TRUE(mqb.isDefault->GetValue());
+                      EXPECT_FALSE(mqb.text->IsEnabled());
+                      EXPECT_TRUE(mqb.text->IsEmpty());
+                      mqb.isDefault->SetValue(false);
+                      Toggle(*mqb.isDefault, wxEVT_CHECKBOX, false);
+                      EXPECT_TRUE(mqb.text->IsEnabled());
+                      mqb.text->SetValue("ABC");
+                      Screenshot(dialog, "vin-dialog.png");
+                      dialog.WriteRow(studio::VinPlatform::MQB);
+                      mqb.text->Clear();
+                      dialog.ReadRow(studio::VinPlatform::MQB);
+                      EXPECT_EQ(mqb.text->GetValue(), "ABC");
+                      EXPECT_FALSE(mqb.isDefault->GetValue());
+                      return wxID_CANCEL;
+                  }),
+                  wxExpectModal<wxMessageDialog>(wxID_OK).Describe("VIN for MQB platform was successfully set."));
+    const auto eeprom = sim_->Eeprom();
+    const std::vector<std::uint8_t> want = {0x41, 0x42, 0x43, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+                                            0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
+    EXPECT_EQ(std::vector<std::uint8_t>(eeprom.begin() + 47, eeprom.begin() + 64), want);
+    EXPECT_EQ(eeprom[64], 0xFF);  // MQB37W stays default
+}
+
+TEST_F(DeviceWindowsTest, DateAndTimeSetsTheLocalTimeAndReadsItBack)
+{
+    StartDevice();
+    std::optional<std::int64_t> shown;
+    wxTEST_DIALOG(window_->core().Run(app::kCmdDateTime),
+                  Drive<CSetDateTimeDlg>([&](CSetDateTimeDlg& dialog) {
+                      dialog.SetLocalTime();
+                      // Blank the pickers, so that what they show next comes from the device.
+                      dialog.date().SetValue(wxDateTime(1, wxDateTime::Jan, 2001));
+                      dialog.time().SetValue(wxDateTime(1, wxDateTime::Jan, 2001, 0, 0, 0));
+                      dialog.GetDeviceTime();
+                      shown = studio::DisplayToDevice(dialog.Shown());
+                      Screenshot(dialog, "datetime-dialog.png");
+                      return wxID_CANCEL;
+                  }),
+                  wxExpectModal<wxMessageDialog>(wxID_OK).Describe("Date & time was successfully set."));
+    ASSERT_TRUE(shown.has_value());
+    const auto now = studio::DisplayToDevice(studio::LocalFields(std::time(nullptr)));
+    ASSERT_TRUE(now.has_value());
+    EXPECT_LE(*now - *shown, 30);
+    EXPECT_GE(*now - *shown, 0);
+}
+
+TEST_F(DeviceWindowsTest, SettingsDialogShowsTheTypedPort)
+{
+    ChooseDevicePort("/dev/pts/99", "settings-dialog.png");
+    // Opened again in manual mode, the list shows the typed path.
+    wxTEST_DIALOG(window_->core().Run(app::kCmdSettings), Drive<CSettingsDialog>([&](CSettingsDialog& dialog) {
+                      EXPECT_TRUE(dialog.manual().GetValue());
+                      EXPECT_TRUE(dialog.ports().IsEnabled());
+                      EXPECT_EQ(dialog.ports().GetValue(), "/dev/pts/99");
+                      return wxID_CANCEL;
+                  }));
 }
 
 }  // namespace

@@ -4,6 +4,11 @@
 
 #include <log4cpp/Category.hh>
 
+#include <device/flash_dialog.hpp>
+#include <device/temporary_files.hpp>
+#include <device/user_memory.hpp>
+#include <flashlib/flash_container.hpp>
+#include <flashlib/flash_device.hpp>
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
 #include <project/opening.hpp>
@@ -30,9 +35,9 @@ MainWindow::MainWindow(MainWindowShell& shell, log4cpp::Category& logger, std::f
     : shell_(shell), logger_(logger), programFolder_(std::move(programFolder)), messages_(logger), tree_(logger)
 {
     std::unique_ptr<platform::IniFile> ini;
-    const std::filesystem::path settingsPath = SettingsPath(programFolder_);
-    logger_.debug("Settings file path: " + settingsPath.string());
-    if (!platform::IniFile::Open(settingsPath, ini) && ini) {
+    settingsPath_ = SettingsPath(programFolder_);
+    logger_.debug("Settings file path: " + settingsPath_.string());
+    if (!platform::IniFile::Open(settingsPath_, ini) && ini) {
         settings_.Load(*ini);
     }
     tree_.grid().SetChangeHandler([this] { OnProjectChanged(); });
@@ -98,32 +103,97 @@ bool MainWindow::Run(int command)
         About();
         return true;
     case kCmdSettings:
-        NotAvailable(L"Settings");
+        EditSettings();
         return true;
     case kCmdErase:
-        NotAvailable(L"Simulation erase");
-        return true;
     case kCmdDeviceInfo:
-        NotAvailable(L"Device info");
-        return true;
     case kCmdFirmwareUpdate:
-        NotAvailable(L"Firmware update");
+        RunDeviceOperation(command);
         return true;
     case kCmdDateTime:
-        NotAvailable(L"Set device date & time");
+        SetDateTime();
         return true;
     case kCmdSetVin:
-        NotAvailable(L"Set VIN");
+        SetVin();
         return true;
     default:
         return false;
     }
 }
 
-void MainWindow::NotAvailable(const std::wstring& function)
+DeviceSettings MainWindow::ForDevice() const
 {
-    logger_.info("CTorvikDlg - " + platform::ToUtf8(function) + " is not available yet.");
-    shell_.ShowInformation(function + L" is not available yet.");
+    return settings_.ForDevice();
+}
+
+void MainWindow::RunDeviceOperation(int command)
+{
+    const DeviceSettings settings = ForDevice();
+    switch (command) {
+    case kCmdErase:
+        logger_.debug("CTorvikDlg - OnEraseSimulation");
+        shell_.RunDeviceDialog([settings](DeviceReportSink& sink, Prompt& prompt) {
+            return std::make_unique<CEraseDialog>(settings, sink, prompt);
+        });
+        break;
+    case kCmdDeviceInfo:
+        logger_.debug("CTorvikDlg - OnDeviceInfo");
+        shell_.RunDeviceDialog([settings](DeviceReportSink& sink, Prompt& prompt) {
+            return std::make_unique<CDeviceInfoDialog>(settings, sink, prompt);
+        });
+        break;
+    case kCmdFirmwareUpdate:
+        logger_.debug("CTorvikDlg - OnFirmwareUpdate");
+        shell_.RunDeviceDialog([settings](DeviceReportSink& sink, Prompt& prompt) {
+            return std::make_unique<CFlashDialog>(settings, sink, prompt);
+        });
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::EditSettings()
+{
+    logger_.debug("CTorvikDlg - OnSettings");
+    SettingsForm form(settings_);
+    if (!shell_.EditSettings(form)) {
+        return;
+    }
+    form.Confirm(settings_);
+    std::unique_ptr<platform::IniFile> ini;
+    if (platform::IniFile::Open(settingsPath_, ini) || !ini) {
+        // A missing or unreadable file is written anew.
+        ini = std::make_unique<platform::IniFile>(settingsPath_);
+    }
+    settings_.Save(*ini);
+    if (const std::error_code error = ini->Commit()) {
+        logger_.error("CTorvikDlg - settings can't be written to " + settingsPath_.string() + ": " + error.message());
+        shell_.ShowWarning(L"The settings can't be written to " + platform::FromUtf8(settingsPath_.string()) + L" (" +
+                           platform::FromUtf8(error.message()) + L").");
+    }
+}
+
+void MainWindow::SetVin()
+{
+    logger_.debug("CTorvikDlg - OnSetVin");
+    VinOpening opening = OpenVinConfig(ChoosePort(ForDevice().port));
+    if (!opening.session) {
+        shell_.ShowOutcome(opening.reading.outcome);
+        return;
+    }
+    shell_.ShowVinDialog(opening);
+}
+
+void MainWindow::SetDateTime()
+{
+    logger_.debug("CTorvikDlg - OnSetDateTime");
+    ClockOpening opening = OpenDeviceClock(ChoosePort(ForDevice().port));
+    if (!opening.session) {
+        shell_.ShowOutcome(opening.reading.outcome);
+        return;
+    }
+    shell_.ShowDateTimeDialog(opening);
 }
 
 bool MainWindow::NewProject()
@@ -331,7 +401,11 @@ void MainWindow::Upload()
         logger_.warn("CTorvikDlg - " + platform::ToUtf8(notice));
         shell_.ShowInformation(notice);
     }
-    NotAvailable(L"Simulation upload");
+    std::vector<std::uint8_t> block(project_->GetUserBlock(),
+                                    project_->GetUserBlock() + std::max(project_->GetUserBlockLength(), 0));
+    shell_.RunDeviceDialog([settings = ForDevice(), block = std::move(block)](DeviceReportSink& sink, Prompt& prompt) {
+        return std::make_unique<CUploadDialog>(settings, sink, prompt, block);
+    });
 }
 
 void MainWindow::OpenManual()
@@ -359,6 +433,8 @@ bool MainWindow::Exit()
         std::filesystem::remove(file, ignored);
     }
     temporaryFiles_.clear();
+    // The HEX files and downloads the device windows made.
+    TemporaryFiles::Program().RemoveAll();
     return true;
 }
 

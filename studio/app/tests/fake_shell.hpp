@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -46,6 +47,19 @@ public:
     void StateChanged() override { ++states; }
     bool OpenDocument(const std::filesystem::path&) override { return true; }
     void ShowAbout(const std::wstring& name, const std::wstring&) override { shown.push_back(L"about: " + name); }
+    void RunDeviceDialog(const DeviceDialogMaker& make) override { dialogs.push_back(make); }
+    bool EditSettings(SettingsForm& form) override { return editSettings ? editSettings(form) : false; }
+    void ShowVinDialog(VinOpening&) override { shown.push_back(L"vin dialog"); }
+    void ShowDateTimeDialog(ClockOpening&) override { shown.push_back(L"date & time dialog"); }
+    void ShowOutcome(const DeviceOutcome& outcome) override
+    {
+        for (const auto& message : outcome.messages) {
+            shown.push_back(L"outcome: " + std::wstring(message.text.begin(), message.text.end()));
+        }
+    }
+
+    std::vector<DeviceDialogMaker> dialogs;           ///< every device window asked for
+    std::function<bool(SettingsForm&)> editSettings;  ///< the user in the settings dialog (default Cancel)
 
 private:
     bool Confirm(const std::wstring& text)

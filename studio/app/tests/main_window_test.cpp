@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+
+#include <device/port_choice.hpp>
+#include <device/temporary_files.hpp>
+#include <platform/ports.hpp>
 
 #include "fake_shell.hpp"
 
@@ -226,20 +231,93 @@ TEST_F(MainWindowTest, TickingCanFdMessagesGreysTheHsItemUntilNoneIsLeft)
     EXPECT_TRUE(window_.IsEnabled(kCmdChannel4First));
 }
 
-TEST_F(MainWindowTest, DeviceCommandsSayTheyAreNotAvailableAndUploadBuildsFirst)
+TEST_F(MainWindowTest, DeviceCommandsOpenTheirWindowsAndUploadBuildsFirst)
 {
     OpenExample();
-    window_.Run(kCmdDeviceInfo);
-    EXPECT_TRUE(Shown(L"info: Device info is not available yet."));
-    window_.Run(kCmdUpload);
+    struct Case {
+        int command;
+        const char* title;
+    };
+    constexpr Case kCases[] = {{kCmdDeviceInfo, "Device information"},
+                               {kCmdErase, "Simulation deletion"},
+                               {kCmdFirmwareUpdate, "Device firmware update"},
+                               {kCmdUpload, "Simulation upload"}};
+    // Without a port the operations fail at once, naming the operation in the title.
+    platform::SetPortTable(std::vector<platform::PortInfo>{});
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.title);
+        shell_.dialogs.clear();
+        window_.Run(c.command);
+        ASSERT_EQ(shell_.dialogs.size(), 1u);
+        struct : DeviceReportSink {
+            void Deliver(const DeviceReport&) override {}
+        } sink;
+        NonInteractivePrompt prompt;
+        auto dialog = shell_.dialogs[0](sink, prompt);
+        EXPECT_FALSE(dialog->RunHere());
+        EXPECT_EQ(dialog->base_title(), c.title);
+    }
+    platform::SetPortTable(std::nullopt);
     EXPECT_GT(window_.project()->GetUserBlockLength(), 0);
-    EXPECT_TRUE(Shown(L"info: Simulation upload is not available yet."));
     // OilTemp of EngineStatus is a Motorola signal: the user hears how the device numbers its bits.
     EXPECT_TRUE(std::any_of(shell_.shown.begin(), shell_.shown.end(), [](const std::wstring& line) {
         return line.starts_with(L"info: Signals in Motorola") && line.ends_with(L"EngineStatus");
     }));
     window_.Run(kCmdAbout);
     EXPECT_TRUE(Shown(L"about: Torvik Studio, Version " + ProgramVersion() + L"."));
+}
+
+TEST_F(MainWindowTest, ExitRemovesTheDeviceWindowsTemporaryFiles)
+{
+    std::error_code error;
+    const auto hex = TemporaryFiles::Program().Create("torvik-user-", ".hex", error);
+    ASSERT_FALSE(hex.empty()) << error.message();
+    const auto other = example_.folder() / "left.bin";
+    std::ofstream(other) << "x";
+    window_.RegisterTemporaryFile(other);
+    ASSERT_TRUE(window_.Exit());
+    EXPECT_FALSE(std::filesystem::exists(hex));
+    EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+TEST_F(MainWindowTest, VinAndClockWithoutADeviceShowTheOpeningError)
+{
+    platform::SetPortTable(std::vector<platform::PortInfo>{});
+    window_.Run(kCmdSetVin);
+    window_.Run(kCmdDateTime);
+    platform::SetPortTable(std::nullopt);
+    EXPECT_TRUE(Shown(L"outcome: Can't get VINs from Torvik4 device. Please be sure that it is connected and \"Mode 5\" "
+                      L"is set."));
+    EXPECT_TRUE(Shown(L"outcome: Can't get date & time from Torvik4 device. Please be sure that it is connected and "
+                      L"\"Mode 5\" is set."));
+    EXPECT_FALSE(Shown(L"vin dialog"));
+}
+
+TEST_F(MainWindowTest, ConfirmedSettingsAreWrittenAndCancelledOnesAreNot)
+{
+    const auto file = example_.folder() / "Torvik Studio.ini";
+    shell_.editSettings = [](SettingsForm& form) {
+        form.ChooseManual();
+        form.TypePort(L"/dev/pts/77");
+        form.downloadAddress = L"http://127.0.0.1:8080/fw/updates.xml";
+        return false;
+    };
+    window_.Run(kCmdSettings);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(window_.settings().autoNotManual, 1);
+
+    shell_.editSettings = [f = shell_.editSettings](SettingsForm& form) {
+        f(form);
+        return true;
+    };
+    window_.Run(kCmdSettings);
+    EXPECT_EQ(window_.settings().autoNotManual, 0);
+    EXPECT_EQ(ChoosePort(window_.settings().ForDevice().port), "/dev/pts/77");
+    FakeShell other;
+    MainWindow reopened(other, TestLogger(), example_.folder());
+    EXPECT_EQ(reopened.settings().manualComPortPath, L"/dev/pts/77");
+    EXPECT_EQ(reopened.settings().updateAddress, L"http://127.0.0.1:8080/fw/updates.xml");
+    EXPECT_EQ(reopened.settings().autoNotManual, 0);
 }
 
 }  // namespace

@@ -2,14 +2,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <app/commands.hpp>
+#include <app/settings_form.hpp>
 #include <app/startup.hpp>
 #include <app/views.hpp>
+#include <device/device_clock.hpp>
+#include <device/device_dialog.hpp>
+#include <device/vin_config.hpp>
 #include <project/prompt.hpp>
 #include <project/ts_project.hpp>
 
@@ -32,6 +37,20 @@ public:
     virtual bool OpenDocument(const std::filesystem::path& path) = 0;
     /// Shows the about box with its two lines of text.
     virtual void ShowAbout(const std::wstring& nameAndVersion, const std::wstring& description) = 0;
+
+    /// Makes a device operation that reports to `sink` and asks through `prompt` (both the window's).
+    using DeviceDialogMaker = std::function<std::unique_ptr<CDeviceDialogBase>(DeviceReportSink&, Prompt&)>;
+    /// Shows a device operation's window modally: starts the operation, shows its reports and questions,
+    /// and returns when the window closed (which the operation's close rules allow only once it ended).
+    virtual void RunDeviceDialog(const DeviceDialogMaker& make) = 0;
+    /// The settings dialog over `form`; true on OK.
+    virtual bool EditSettings(SettingsForm& form) = 0;
+    /// The VIN configuration over an opened session (the rows already read), modal.
+    virtual void ShowVinDialog(VinOpening& opening) = 0;
+    /// The date and time configuration over an opened session (the clock already read), modal.
+    virtual void ShowDateTimeDialog(ClockOpening& opening) = 0;
+    /// The message boxes of a device utility's outcome, one after the other.
+    virtual void ShowOutcome(const DeviceOutcome& outcome) = 0;
 };
 
 /// The main window without its widgets: the one open project, the commands of the menus and toolbar,
@@ -60,6 +79,13 @@ public:
     void RemoveDatabase(std::size_t index);
     void SetChannelSetup(std::uint32_t channel, std::uint32_t code);
     void Upload();
+    /// The device commands: each runs its window with the settings loaded at start-up.
+    void RunDeviceOperation(int command);
+    /// Settings: on OK the settings change and are written to the settings file.
+    void EditSettings();
+    void SetVin();
+    void SetDateTime();
+    const Settings& settings() const { return settings_; }
     void OpenManual();
     void About();
     /// Exit and closing the window: closes the project (asking about unsaved changes) and deletes the
@@ -101,12 +127,14 @@ private:
     void OpenPath(const std::wstring& path, bool atStartup);
     void TellViews();
     bool SaveTo(const std::wstring& path);
-    void NotAvailable(const std::wstring& function);
+    /// The device settings as the device windows take them.
+    DeviceSettings ForDevice() const;
     bool AnyCanFdMessageOn(std::uint32_t channel) const;
 
     MainWindowShell& shell_;
     log4cpp::Category& logger_;
     std::filesystem::path programFolder_;
+    std::filesystem::path settingsPath_;
     Settings settings_;
     std::unique_ptr<TS_Project> project_;
     MessageList messages_;
