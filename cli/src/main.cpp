@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstdio>
 #include <exception>
+#include <string_view>
 
 #include <devicelink/torvik_api.h>
+#include <platform/version.hpp>
 
 #include "commands.hpp"
 
@@ -18,6 +20,7 @@ int main(int argc, char** argv)
     CLI::App app{"torvik - the Torvik4 tool set from the command line"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
+    app.set_version_flag("--version", "torvik " TORVIK_VERSION);
 
     torvik::cli::AddDbcCommands(app);
     torvik::cli::AddContainerCommands(app);
@@ -30,6 +33,11 @@ int main(int argc, char** argv)
     torvik::cli::AddProjectEditCommands(app);
 
     try {
+        // The parser checks for a subcommand before it looks at --version: answer it first.
+        if (argc == 2 && std::string_view(argv[1]) == "--version") {
+            std::printf("torvik %s\n", TORVIK_VERSION);
+            return 0;
+        }
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {

@@ -4,6 +4,7 @@
 #include "numbers.hpp"
 
 #include <hexsign/ihex.hpp>
+#include <platform/install_layout.hpp>
 #include <platform/process.hpp>
 #include <platform/text.hpp>
 
@@ -472,7 +473,7 @@ bool CFlashContainer::HexFile::InitExecutableCommand()
     if (dir.empty() || temp_path_.empty()) {
         return false;
     }
-    command_ = {(dir / "QuenbyFlashUtility").string(), torvik::platform::ToUtf8(temp_path_)};
+    command_ = {torvik::platform::HelperProgram(dir, "QuenbyFlashUtility").string(), torvik::platform::ToUtf8(temp_path_)};
     command_ready_ = true;
     return command_ready_;
 }

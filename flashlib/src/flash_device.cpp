@@ -3,6 +3,7 @@
 #include <platform/files.hpp>
 #include <platform/isp_flash.hpp>
 #include <platform/ports.hpp>
+#include <platform/install_layout.hpp>
 #include <platform/process.hpp>
 #include <platform/text.hpp>
 
@@ -237,7 +238,7 @@ int CFlashDevice::ReadMemory(int start, int count, std::uint8_t* destination, Fl
 
 int CFlashDevice::RestartDevice()
 {
-    const auto path = (torvik::platform::ExecutableDirectory() / "restart.hex").string();
+    const auto path = torvik::platform::DataFile(torvik::platform::ExecutableDirectory(), "restart.hex").string();
     auto& library = isp::CurrentFlashLibrary();
     if (library.ProgramHexFile(path.c_str(), nullptr, nullptr) != kOk) {
         return Failed(-1);

@@ -1,6 +1,7 @@
 #include "torvik_app.hpp"
 
 #include <clocale>
+#include <cstdio>
 
 #include <wx/cmdline.h>
 
@@ -8,6 +9,7 @@
 
 #include <app/startup.hpp>
 #include <platform/process.hpp>
+#include <platform/version.hpp>
 
 #include "torvik_dlg.hpp"
 #include "wx_text.hpp"
@@ -43,11 +45,16 @@ int TorvikApp::OnExit()
 void TorvikApp::OnInitCmdLine(wxCmdLineParser& parser)
 {
     wxApp::OnInitCmdLine(parser);
+    parser.AddSwitch("", "version", "print the version and exit");
     parser.AddParam("project file (.tsp)", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
 }
 
 bool TorvikApp::OnCmdLineParsed(wxCmdLineParser& parser)
 {
+    if (parser.Found("version")) {
+        std::printf("TorvikStudio %s\n", TORVIK_VERSION);
+        return false;
+    }
     if (parser.GetParamCount() > 0) {
         projectFile_ = Std(parser.GetParam(0));
     }

@@ -2,6 +2,7 @@
 
 #include <hexsign/ihex.hpp>
 #include <platform/files.hpp>
+#include <platform/version.hpp>
 
 #include <cstdlib>
 #include <cstring>
@@ -248,6 +249,10 @@ int RunSignTool(int argc, char** argv)
     const char* const argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : kProgram;
     if (argc >= 2 && argv[1] != nullptr && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         PrintUsage(stdout, argv0);
+        return 0;
+    }
+    if (argc >= 2 && argv[1] != nullptr && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", kProgram, TORVIK_VERSION);
         return 0;
     }
     if (argc < 2 || argv[1] == nullptr) {

@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include <sim/simulator.hpp>
+#include <platform/version.hpp>
 
 namespace {
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv)
 {
     torvik::sim::SimOptions options;
     CLI::App app{"torvik4-sim - a simulated Torvik4 on a pseudo-terminal"};
+    app.set_version_flag("--version", "torvik4-sim " TORVIK_VERSION);
     app.add_option("--state", options.state_file, "State file for flash, EEPROM and clock (continued by a later run)");
     app.add_option("--async-ms", options.async_interval_ms, "Period of the asynchronous messages of requests (0: off)");
     app.add_option("--drop-every", options.drop_every_nth_byte, "Drop every n-th byte sent to the host");

@@ -9,6 +9,7 @@
 #include <device/user_memory.hpp>
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
+#include <platform/install_layout.hpp>
 #include <platform/profile.hpp>
 #include <platform/text.hpp>
 #include <project/opening.hpp>
@@ -410,7 +411,7 @@ void MainWindow::Upload()
 
 void MainWindow::OpenManual()
 {
-    const std::filesystem::path manual = programFolder_ / "TorvikStudio_Manual.pdf";
+    const std::filesystem::path manual = platform::DataFile(programFolder_, "TorvikStudio_Manual.pdf");
     if (!std::filesystem::exists(manual) || !shell_.OpenDocument(manual)) {
         shell_.ShowWarning(L"The manual " + platform::FromUtf8(manual.string()) + L" can't be opened.");
     }

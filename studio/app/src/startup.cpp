@@ -1,9 +1,12 @@
 #include <app/startup.hpp>
 
 #include <device/device_dialog.hpp>
+#include <platform/install_layout.hpp>
 #include <platform/text.hpp>
 
 #include <cstdlib>
+#include <string>
+#include <system_error>
 #include <fstream>
 
 #include <log4cpp/BasicLayout.hh>
@@ -41,7 +44,28 @@ bool Writable(const std::filesystem::path& file)
 
 bool ConfigureLogging(const std::filesystem::path& programFolder)
 {
-    const std::filesystem::path properties = programFolder / "log4cpp.properties";
+    std::filesystem::path properties = programFolder / "log4cpp.properties";
+    std::string logFile = "torvikStudio.log";
+    if (platform::IsInstalledProgram(programFolder)) {
+        // An installed program writes nothing under its prefix: the user's own properties, else the shipped
+        // ones; the log goes to the user's state folder, which the shipped properties name as
+        // ${TORVIK_LOG_DIR}.
+        std::error_code ec;
+        const auto config = platform::UserConfigFolder();
+        const auto own = config / "log4cpp.properties";
+        properties = !config.empty() && std::filesystem::is_regular_file(own, ec)
+                         ? own
+                         : platform::DataFile(programFolder, "log4cpp.properties");
+        std::filesystem::path logFolder = ".";
+        if (const auto state = platform::UserStateFolder(); !state.empty()) {
+            std::filesystem::create_directories(state, ec);
+            if (std::filesystem::is_directory(state, ec)) {
+                logFolder = state;
+            }
+        }
+        logFile = (logFolder / logFile).string();
+        ::setenv("TORVIK_LOG_DIR", logFolder.c_str(), 0);
+    }
     bool useDefault = !std::filesystem::is_regular_file(properties);
     if (!useDefault) {
         try {
@@ -60,8 +84,7 @@ bool ConfigureLogging(const std::filesystem::path& programFolder)
         auto* debugOutput = new log4cpp::OstreamAppender("win32Debug", &std::cerr);
         debugOutput->setLayout(new log4cpp::BasicLayout());
         root.addAppender(debugOutput);
-        auto* file = new log4cpp::RollingFileAppender("LOGFILE_LOOGERNAME", "torvikStudio.log", 0xA00000, 1, true,
-                                                      0644);
+        auto* file = new log4cpp::RollingFileAppender("LOGFILE_LOOGERNAME", logFile, 0xA00000, 1, true, 0644);
         file->setLayout(new log4cpp::BasicLayout());
         file->setThreshold(log4cpp::Priority::INFO);
         program.setPriority(log4cpp::Priority::DEBUG);
@@ -81,18 +104,14 @@ void ShutdownLogging()
 std::filesystem::path SettingsPath(const std::filesystem::path& programFolder)
 {
     const std::filesystem::path beside = programFolder / "Torvik Studio.ini";
-    if (!programFolder.empty() && Writable(beside)) {
+    // A build-folder program keeps its settings beside itself; an installed one never writes under its prefix.
+    if (!programFolder.empty() && !platform::IsInstalledProgram(programFolder) && Writable(beside)) {
         return beside;
     }
-    std::filesystem::path config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-        config = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        config = std::filesystem::path(home) / ".config";
-    } else {
+    const std::filesystem::path folder = platform::UserConfigFolder();
+    if (folder.empty()) {
         return beside;
     }
-    const std::filesystem::path folder = config / "TorvikStudio";
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
     return folder / "Torvik Studio.ini";

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -78,6 +79,53 @@ TEST_F(StartupTest, SettingsFileFallsBackToTheConfigFolderWhereTheProgramFolderC
     EXPECT_EQ(SettingsPath(folder_ / "plain" / "bin"), folder_ / "config" / "TorvikStudio" / "Torvik Studio.ini");
     EXPECT_TRUE(std::filesystem::is_directory(folder_ / "config" / "TorvikStudio"));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "Torvik Studio.ini"));  // the probe leaves nothing behind
+}
+
+TEST_F(StartupTest, AnInstalledProgramKeepsSettingsAndLogsInTheUsersFolders)
+{
+    // <prefix>/bin is writable here, yet nothing may land under the prefix.
+    const auto prefix = folder_ / "prefix";
+    std::filesystem::create_directories(prefix / "bin");
+    std::filesystem::create_directories(prefix / "share" / "torvik4");
+    // The properties the package ships.
+    const char* source = std::getenv("TORVIK_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::filesystem::copy_file(std::filesystem::path(source) / "packaging" / "log4cpp.properties",
+                               prefix / "share" / "torvik4" / "log4cpp.properties");
+    setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+    unsetenv("TORVIK_LOG_DIR");
+
+    EXPECT_EQ(SettingsPath(prefix / "bin"), folder_ / "config" / "TorvikStudio" / "Torvik Studio.ini");
+    EXPECT_FALSE(ConfigureLogging(prefix / "bin"));
+    log4cpp::Category::getInstance(kLoggerName).debug("not in the file");
+    log4cpp::Category::getInstance(kLoggerName).info("installed and logging");
+    const std::string log = Read(folder_ / "state" / "TorvikStudio" / "torvikStudio.log");
+    EXPECT_NE(log.find("installed and logging"), std::string::npos);
+    EXPECT_EQ(log.find("not in the file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "torvikStudio.log"));
+    EXPECT_FALSE(std::filesystem::exists(prefix / "bin" / "Torvik Studio.ini"));
+    log4cpp::Category::getInstance(kLoggerName).removeAllAppenders();
+    log4cpp::Category::getRoot().removeAllAppenders();
+
+    // The user's own properties win over the shipped ones; without either, the default logs to the state folder.
+    std::ofstream(folder_ / "config" / "TorvikStudio" / "log4cpp.properties")
+        << "log4cpp.rootCategory=DEBUG, A\n"
+           "log4cpp.appender.A=FileAppender\n"
+           "log4cpp.appender.A.fileName=" << (folder_ / "own.log").string() << "\n"
+           "log4cpp.appender.A.layout=BasicLayout\n";
+    EXPECT_FALSE(ConfigureLogging(prefix / "bin"));
+    log4cpp::Category::getInstance(kLoggerName).info("the user's way");
+    EXPECT_NE(Read(folder_ / "own.log").find("the user's way"), std::string::npos);
+    log4cpp::Category::getRoot().removeAllAppenders();
+
+    std::filesystem::remove(folder_ / "config" / "TorvikStudio" / "log4cpp.properties");
+    std::filesystem::remove(prefix / "share" / "torvik4" / "log4cpp.properties");
+    EXPECT_TRUE(ConfigureLogging(prefix / "bin"));
+    log4cpp::Category::getInstance(kLoggerName).info("by default");
+    EXPECT_NE(Read(folder_ / "state" / "TorvikStudio" / "torvikStudio.log").find("by default"), std::string::npos);
+    log4cpp::Category::getRoot().removeAllAppenders();
+    log4cpp::Category::getInstance(kLoggerName).removeAllAppenders();
 }
 
 TEST_F(StartupTest, SettingsKeepTheirValuesWhereTheFileHasNone)

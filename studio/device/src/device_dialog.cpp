@@ -3,6 +3,7 @@
 #include <device/device_session.hpp>
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
+#include <platform/install_layout.hpp>
 #include <platform/process.hpp>
 #include <platform/text.hpp>
 
@@ -49,7 +50,7 @@ CDeviceDialogBase::CDeviceDialogBase(const DeviceSettings& settings, DeviceRepor
     : settings_(settings), sink_(sink), prompt_(prompt), info_(std::make_unique<kq::flashlib::CDeviceInfo>())
 {
     if (settings_.container.empty()) {
-        settings_.container = platform::ExecutableDirectory() / kContainerName;
+        settings_.container = platform::DataFile(platform::ExecutableDirectory(), kContainerName);
     }
 }
 

@@ -19,15 +19,19 @@ inline constexpr const char* kLoggerName = "TorvikStudioLogger";
 
 /// Configures log4cpp from "log4cpp.properties" in `programFolder`; when that file is missing or broken,
 /// the default: everything from debug on to standard error, info and above into the rolling file
-/// "torvikStudio.log" in the current directory (10 MiB, one backup). Returns true when the default was
-/// taken. Call once, before any logging, on the user-interface thread.
+/// "torvikStudio.log" in the current directory (10 MiB, one backup). An installed program (see
+/// platform/install_layout.hpp) reads the user's "log4cpp.properties" in the configuration folder, else
+/// the shipped one, and its log file is in the user's state folder, which properties name as
+/// ${TORVIK_LOG_DIR}. Returns true when the default was taken. Call once, before any logging and before
+/// other threads start, on the user-interface thread.
 bool ConfigureLogging(const std::filesystem::path& programFolder);
 
 /// Closes and removes every appender (the program's end).
 void ShutdownLogging();
 
 /// The settings file: "Torvik Studio.ini" in `programFolder`, or in `$XDG_CONFIG_HOME/TorvikStudio/`
-/// (`~/.config/TorvikStudio/`) when it cannot be written there. Creates the fallback folder when needed.
+/// (`~/.config/TorvikStudio/`) when it cannot be written there, and always there for an installed
+/// program. Creates the configuration folder when needed.
 std::filesystem::path SettingsPath(const std::filesystem::path& programFolder);
 
 /// The device and update settings of the desktop program, section "TorvikApp" of the settings file.
