@@ -56,6 +56,7 @@ for lib in kqDbcLib TorvikAPI kqFlashLib; do
   [[ $soname == "lib$lib.so.0" ]] || fail "lib$lib.so has SONAME '$soname'"
   [[ -L $libdir/lib$lib.so && -L $libdir/lib$lib.so.0 && -f $libdir/lib$lib.so.0.1.0 ]] || fail "lib$lib links"
 done
+desktop-file-validate "$prefix/share/applications/torvik-studio.desktop"
 if readelf -d "$prefix"/bin/* "$libdir"/*.so.0 | grep -E 'R(UN)?PATH'; then
   fail "an installed file keeps a run path"
 fi
@@ -155,4 +156,7 @@ in_root sh -c 'cd /usr/share/doc/torvik4-tools/examples && torvik userblock buil
 cmp "$chroot_root/tmp/block.bin" "$work/example/block.bin" || fail "the packaged torvik built another block"
 in_root test -f /usr/lib/udev/rules.d/70-torvik4.rules
 in_root test -f /usr/share/torvik4/restart.hex
+# shared-mime-info's trigger has taken the file types in.
+in_root test -f /usr/share/mime/application/x-torvik4-project.xml
+in_root test -f /usr/share/mime/text/x-dbc.xml
 echo "package-test: passed"
