@@ -1,6 +1,7 @@
 #include "torvik_dlg.hpp"
 
 #include <wx/artprov.h>
+#include <wx/bmpbndl.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/filedlg.h>
@@ -17,6 +18,7 @@
 #include <project/ts_project.hpp>
 
 #include "device_windows.hpp"
+#include "torvik_icon_svg.hpp"
 #include "views.hpp"
 #include "wx_text.hpp"
 
@@ -29,6 +31,19 @@ namespace {
 const wxString kTitle = "Torvik Studio";
 const wxString kProjectFilter = "Torvik Studio Project files (*.tsp)|*.tsp|All files (*.*)|*.*";
 const wxString kDatabaseFilter = "Vector CAN database files (*.dbc)|*.dbc|All files (*.*)|*.*";
+
+// The program's icon at the sizes window managers ask for.
+wxIconBundle ProgramIcons()
+{
+    const wxBitmapBundle svg = wxBitmapBundle::FromSVG(kTorvikIconSvg, wxSize(64, 64));
+    wxIconBundle icons;
+    for (const int size : {16, 24, 32, 48, 64, 128}) {
+        wxIcon icon;
+        icon.CopyFromBitmap(svg.GetBitmap(wxSize(size, size)));
+        icons.AddIcon(icon);
+    }
+    return icons;
+}
 
 wxString Label(const app::MenuItem& item)
 {
@@ -72,7 +87,7 @@ CTorvikDlg::CTorvikDlg(log4cpp::Category& logger, const std::filesystem::path& p
       projectFile_(std::move(projectFile))
 {
     core_ = std::make_unique<app::MainWindow>(*this, logger_, programFolder);
-    SetIcon(wxArtProvider::GetIcon(wxART_EXECUTABLE_FILE, wxART_FRAME_ICON));
+    SetIcons(ProgramIcons());
     BuildMenus();
     BuildToolbar();
     CreateStatusBar();  // carries the size grip

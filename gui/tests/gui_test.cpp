@@ -225,6 +225,10 @@ protected:
 TEST_F(GuiTest, ShowsTheCommandLineProject)
 {
     EXPECT_EQ(window_->GetTitle(), "simulation - Torvik Studio");
+    // The program's own icon, drawn from its SVG at every size.
+    const wxIconBundle& icons = window_->GetIcons();
+    ASSERT_EQ(icons.GetIconCount(), 6u);
+    EXPECT_TRUE(icons.GetIcon(wxSize(48, 48), wxIconBundle::FALLBACK_NONE).IsOk());
     EXPECT_EQ(window_->core().messages().RowCount(), 5u);
     wxDataViewCtrl* list = window_->selectionView().list();
     EXPECT_EQ(list->GetColumnCount(), 7u);
