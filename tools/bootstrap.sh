@@ -11,7 +11,7 @@ packages=(
   libudev-dev libpugixml-dev libcurl4-openssl-dev
   libwxgtk3.2-dev xvfb xauth fonts-dejavu-core groff
   python3 openssl
-  help2man dpkg-dev fakeroot lintian debootstrap file desktop-file-utils
+  help2man dpkg-dev apt-utils fakeroot lintian debootstrap file desktop-file-utils
 )
 
 missing=()

@@ -2,9 +2,9 @@
 # Builds the tool set as it is installed (release, prefix /usr), installs it into a temporary root and
 # checks the installed tree from outside the build folder: the installed programs on the example
 # project and against the installed simulator, programs of another project built against the three
-# libraries with CMake and with pkg-config (TorvikAPI's C interface from C). Then makes the Debian
-# packages, checks them with lintian and installs them into a fresh Debian 12 root made with
-# debootstrap, where the installed torvik runs the example.
+# libraries with CMake and with pkg-config (TorvikAPI's C interface from C). Then checks the Debian
+# packages with lintian and installs torvik4-tools from their folder as a local repository into a fresh
+# Debian 12 root made with debootstrap, where the installed programs run the example.
 #
 #   TORVIK_PACKAGE_CHROOT=0   skip the fresh Debian root (no network, no root)
 #   TORVIK_DEBIAN_MIRROR=URL  where debootstrap and apt fetch Debian's packages
@@ -12,7 +12,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 build=$source_dir/build/package
-jobs=$(nproc)
 
 step() { printf '\n== %s\n' "$*"; }
 fail() { printf 'package-test: %s\n' "$*" >&2; exit 1; }
@@ -33,9 +32,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step "release build for an install in /usr"
-cmake --preset package >/dev/null
-cmake --build --preset package -j "$jobs"
+step "release build for an install in /usr, and its packages"
+tools/make-packages.sh
 
 step "install into a temporary root"
 stage=$work/stage
@@ -113,8 +111,6 @@ LD_LIBRARY_PATH=$libdir "$work/device_pc" "$port"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 
 step "Debian packages"
-rm -f "$build"/*.deb
-cpack --preset package >/dev/null
 debs=("$build"/*.deb)
 ((${#debs[@]} == 5)) || fail "expected 5 packages, got ${#debs[@]}"
 for deb in "${debs[@]}"; do
@@ -141,14 +137,17 @@ debootstrap --variant=minbase bookworm "$chroot_root" "$mirror" >"$work/debootst
 # debootstrap made the root's device nodes; only /proc comes from outside.
 mount -t proc proc "$chroot_root/proc"
 cp /etc/resolv.conf "$chroot_root/etc/resolv.conf"
-mkdir -p "$chroot_root/tmp/debs"
-cp "${debs[@]}" "$chroot_root/tmp/debs/"
+# The packages' folder as the README has a user add it: a local repository, from which apt takes the
+# libraries that torvik4-tools depends on.
+mkdir -p "$chroot_root/srv/torvik4"
+cp "${debs[@]}" "$build/Packages" "$build/Release" "$chroot_root/srv/torvik4/"
+echo "deb [trusted=yes] file:/srv/torvik4 ./" >"$chroot_root/etc/apt/sources.list.d/torvik4.list"
 in_root() { chroot "$chroot_root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 in_root apt-get update -qq
-# The README's install line: the programs and the libraries they depend on, as a user has them.
-in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-  ./tmp/debs/torvik4-tools_*.deb ./tmp/debs/lib*0_*.deb' >"$work/apt.log" 2>&1 \
-  || { tail -n 30 "$work/apt.log"; fail "apt install failed in the fresh root"; }
+# One package named, everything else follows from its dependencies.
+in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends torvik4-tools' \
+  >"$work/apt.log" 2>&1 || { tail -n 30 "$work/apt.log"; fail "apt install failed in the fresh root"; }
+in_root dpkg-query -W libkqdbclib0 libtorvikapi0 libkqflashlib0
 in_root torvik --version
 in_root TorvikStudio --version
 in_root QuenbyFlashUtility --version
@@ -159,4 +158,13 @@ in_root test -f /usr/share/torvik4/restart.hex
 # shared-mime-info's trigger has taken the file types in.
 in_root test -f /usr/share/mime/application/x-torvik4-project.xml
 in_root test -f /usr/share/mime/text/x-dbc.xml
+
+# Without the repository, the same from the package files named on apt's command line.
+in_root apt-get remove -y -qq torvik4-tools libkqdbclib0 libtorvikapi0 libkqflashlib0 >>"$work/apt.log" 2>&1
+rm "$chroot_root/etc/apt/sources.list.d/torvik4.list"
+in_root apt-get update -qq
+in_root sh -c 'cd /srv/torvik4 && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  ./torvik4-tools_*.deb ./lib*0_*.deb' >>"$work/apt.log" 2>&1 \
+  || { tail -n 30 "$work/apt.log"; fail "apt install of the package files failed in the fresh root"; }
+in_root torvik --version
 echo "package-test: passed"
