@@ -21,11 +21,17 @@ sim_pid=
 chroot_root=
 cleanup() {
   [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null || true
-  if [[ -n $chroot_root ]] && mountpoint -q "$chroot_root/proc"; then
-    umount "$chroot_root/proc" || umount -l "$chroot_root/proc" || true
+  local mounted=
+  if [[ -n $chroot_root ]]; then
+    for m in sys proc; do
+      if mountpoint -q "$chroot_root/$m"; then
+        umount "$chroot_root/$m" || umount -l "$chroot_root/$m" || true
+      fi
+      mountpoint -q "$chroot_root/$m" && mounted+=" $m"
+    done
   fi
-  if [[ -n $chroot_root ]] && mountpoint -q "$chroot_root/proc"; then
-    echo "package-test: $chroot_root/proc is still mounted; $work is left in place" >&2
+  if [[ -n $mounted ]]; then
+    echo "package-test: still mounted in $chroot_root:$mounted; $work is left in place" >&2
   else
     rm -rf "$work"
   fi
@@ -134,7 +140,7 @@ mirror=${TORVIK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 chroot_root=$work/root
 debootstrap --variant=minbase bookworm "$chroot_root" "$mirror" >"$work/debootstrap.log" 2>&1 \
   || { tail -n 20 "$work/debootstrap.log"; fail "debootstrap failed"; }
-# debootstrap made the root's device nodes; only /proc comes from outside.
+# debootstrap made the root's device nodes; /proc comes from outside, and /sys read-only for udev below.
 mount -t proc proc "$chroot_root/proc"
 cp /etc/resolv.conf "$chroot_root/etc/resolv.conf"
 # The packages' folder as the README has a user add it: a local repository, from which apt takes the
@@ -158,6 +164,18 @@ in_root test -f /usr/share/torvik4/restart.hex
 # shared-mime-info's trigger has taken the file types in.
 in_root test -f /usr/share/mime/application/x-torvik4-project.xml
 in_root test -f /usr/share/mime/text/x-dbc.xml
+
+# udev reads the rule without a complaint (its syntax; no device here to match it against).
+in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends udev' >>"$work/apt.log" 2>&1 \
+  || { tail -n 30 "$work/apt.log"; fail "apt install of udev failed in the fresh root"; }
+mount --bind -o ro /sys "$chroot_root/sys"
+mount -o remount,ro,bind "$chroot_root/sys"
+udev_test=$(in_root udevadm test --action=add /sys/class/tty/ptmx 2>&1 || true)
+umount "$chroot_root/sys"
+grep -q 'Reading rules file: /usr/lib/udev/rules.d/70-torvik4.rules' <<<"$udev_test" || fail "udev did not read the rule"
+if grep '70-torvik4.rules:' <<<"$udev_test"; then
+  fail "udev finds fault with the rule"
+fi
 
 # Without the repository, the same from the package files named on apt's command line.
 in_root apt-get remove -y -qq torvik4-tools libkqdbclib0 libtorvikapi0 libkqflashlib0 >>"$work/apt.log" 2>&1
