@@ -4,14 +4,14 @@
 # torvik_install_library(<target>
 #   PACKAGE_COMPONENT <runtime package component> DESCRIPTION <one line>
 #   HEADERS <public include dir> PKGCONFIG <name of the .pc file>
-#   [PC_REQUIRES <pkg-config modules>] [PC_CFLAGS <extra cflags>] [DEPENDENCIES <find_dependency arguments>...])
+#   [PC_CFLAGS <extra cflags>] [DEPENDENCIES <find_dependency arguments>...])
 #
 # Another project then writes find_package(<target>) and links <target>::<target>, or asks
 # `pkg-config --cflags --libs <name>`.
 include(CMakePackageConfigHelpers)
 
 function(torvik_install_library target)
-  cmake_parse_arguments(ARG "" "PACKAGE_COMPONENT;DESCRIPTION;HEADERS;PKGCONFIG;PC_CFLAGS" "PC_REQUIRES;DEPENDENCIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "PACKAGE_COMPONENT;DESCRIPTION;HEADERS;PKGCONFIG;PC_CFLAGS" "DEPENDENCIES" ${ARGN})
   set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${ARG_HEADERS}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -35,11 +35,8 @@ function(torvik_install_library target)
   install(FILES ${generated}/${target}Config.cmake ${generated}/${target}ConfigVersion.cmake
     DESTINATION ${package_dir} COMPONENT dev)
 
-  set(TORVIK_PC_NAME ${target})
   set(TORVIK_PC_DESCRIPTION ${ARG_DESCRIPTION})
-  list(JOIN ARG_PC_REQUIRES ", " TORVIK_PC_REQUIRES)
   set(TORVIK_PC_CFLAGS "${ARG_PC_CFLAGS}")
-  set(TORVIK_PC_LIBRARY ${target})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/install/library.pc.in ${generated}/${ARG_PKGCONFIG}.pc @ONLY)
   install(FILES ${generated}/${ARG_PKGCONFIG}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 endfunction()

@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     CLI::App app{"torvik - the Torvik4 tool set from the command line"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
-    app.set_version_flag("--version", "torvik " TORVIK_VERSION);
+    constexpr const char* kVersionLine = "torvik " TORVIK_VERSION;
+    app.set_version_flag("--version", kVersionLine);
 
     torvik::cli::AddDbcCommands(app);
     torvik::cli::AddContainerCommands(app);
@@ -35,7 +36,7 @@ int main(int argc, char** argv)
     try {
         // The parser checks for a subcommand before it looks at --version: answer it first.
         if (argc == 2 && std::string_view(argv[1]) == "--version") {
-            std::printf("torvik %s\n", TORVIK_VERSION);
+            std::puts(kVersionLine);
             return 0;
         }
         app.parse(argc, argv);

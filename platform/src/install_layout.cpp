@@ -4,13 +4,8 @@
 #include <string>
 #include <system_error>
 
-// Set by the build: the folders of the prefix the tool set is built for.
-#ifndef TORVIK_INSTALL_DATADIR
-#define TORVIK_INSTALL_DATADIR "/usr/local/share/torvik4"
-#endif
-#ifndef TORVIK_INSTALL_BINDIR
-#define TORVIK_INSTALL_BINDIR "/usr/local/bin"
-#endif
+// TORVIK_INSTALL_DATADIR and TORVIK_INSTALL_BINDIR come from the build: the folders of the prefix the
+// tool set is built for.
 
 namespace torvik::platform {
 
@@ -76,7 +71,7 @@ std::filesystem::path HelperProgram(const std::filesystem::path& programFolder, 
 
 std::filesystem::path UserConfigFolder()
 {
-    // The base directory specification asks for absolute paths and to ignore relative ones.
+    // Only an absolute XDG_CONFIG_HOME or XDG_STATE_HOME counts; a relative one is ignored, as elsewhere on the desktop.
     return FromEnvironment("XDG_CONFIG_HOME", ".config");
 }
 

@@ -3,8 +3,6 @@
 #include <device/device_session.hpp>
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
-#include <platform/install_layout.hpp>
-#include <platform/process.hpp>
 #include <platform/text.hpp>
 
 #include <log4cpp/Category.hh>
@@ -17,7 +15,6 @@ namespace torvik::studio {
 
 namespace {
 
-constexpr const char* kContainerName = "Torvik4-FlashContainer.fkq";
 constexpr const char* kLoggerName = "TorvikStudioLogger";
 constexpr std::uint32_t kLinkTimeoutMs = 1000;
 
@@ -50,7 +47,7 @@ CDeviceDialogBase::CDeviceDialogBase(const DeviceSettings& settings, DeviceRepor
     : settings_(settings), sink_(sink), prompt_(prompt), info_(std::make_unique<kq::flashlib::CDeviceInfo>())
 {
     if (settings_.container.empty()) {
-        settings_.container = platform::DataFile(platform::ExecutableDirectory(), kContainerName);
+        settings_.container = LocalFlashContainer();
     }
 }
 

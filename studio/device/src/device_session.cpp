@@ -1,6 +1,8 @@
 #include <device/device_session.hpp>
 
 #include <devicelink/torvik_api.h>
+#include <platform/install_layout.hpp>
+#include <platform/process.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -190,6 +192,11 @@ void DeviceSession::EnterBootLoader()
         throw DeviceError("cannot switch the Torvik4 on " + port_ + " to its boot loader (result " + std::to_string(r) +
                           ")");
     }
+}
+
+std::filesystem::path LocalFlashContainer()
+{
+    return platform::DataFile(platform::ExecutableDirectory(), kContainerName);
 }
 
 }  // namespace torvik::studio

@@ -3,8 +3,6 @@
 #include <flashlib/flash_container.hpp>
 #include <flashlib/flash_device.hpp>
 #include <platform/isp_flash.hpp>
-#include <platform/install_layout.hpp>
-#include <platform/process.hpp>
 #include <platform/text.hpp>
 
 #include <algorithm>
@@ -14,7 +12,6 @@ namespace torvik::studio {
 
 namespace {
 
-constexpr const char* kContainerName = "Torvik4-FlashContainer.fkq";
 constexpr std::uint32_t kLinkTimeoutMs = 1000;
 
 int OnProgress(int, unsigned long done, unsigned long total, void* context)
@@ -49,7 +46,7 @@ std::string VersionText(const kq::flashlib::Version& version)
 FlashJob::FlashJob(const std::string& port, ProgressSink progress, const std::filesystem::path& container)
     : port_(port), progress_(std::move(progress))
 {
-    const auto path = container.empty() ? platform::DataFile(platform::ExecutableDirectory(), kContainerName) : container;
+    const auto path = container.empty() ? LocalFlashContainer() : container;
     container_ = std::make_unique<kq::flashlib::CFlashContainer>(platform::FromUtf8(path.string()));
     kq::flashlib::Version format;
     if (container_->OpenContainer(format) < 0) {

@@ -34,7 +34,7 @@ struct DeviceSettings {
     std::string update_address;
     /// An extra certificate authority (PEM) for HTTPS downloads; empty for the system's only.
     std::string update_ca_file;
-    /// The local flash container; empty for "Torvik4-FlashContainer.fkq" beside the program.
+    /// The local flash container; empty for LocalFlashContainer().
     std::filesystem::path container;
 };
 

@@ -5,6 +5,7 @@
 // a restart that is confirmed, and the switch into the boot loader.
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,6 +17,11 @@ class DeviceError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+/// The local flash container, which identifies the device before a flash job.
+inline constexpr const char* kContainerName = "Torvik4-FlashContainer.fkq";
+/// Where the device jobs find it: beside the program, or in the data folder of its install.
+std::filesystem::path LocalFlashContainer();
 
 inline constexpr std::uint32_t kEepromSize = 4096;
 /// Addresses below this hold the device's own settings; writes start here.

@@ -49,7 +49,7 @@ public:
     using ProgressSink = std::function<void(const FlashProgress&)>;
 
     /// `port`: COM<n> or a device path. `container`: the flash container whose programming options and
-    /// identity positions apply (empty: "Torvik4-FlashContainer.fkq" beside the program).
+    /// identity positions apply (empty: LocalFlashContainer()).
     FlashJob(const std::string& port, ProgressSink progress, const std::filesystem::path& container = {});
     ~FlashJob();
     FlashJob(const FlashJob&) = delete;
